@@ -1,0 +1,6 @@
+// State that one run of the engine builds and releases.
+#pragma once
+
+#include "FFmpeg.h"
+
+struct TRunState {};

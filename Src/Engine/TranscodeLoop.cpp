@@ -1,0 +1,4 @@
+#include "FFmpeg.h"
+#include "RunState.h"
+
+void TCustomFFmpeg::RunConversion() {}
