@@ -2,10 +2,11 @@
 
 #include "UnicodeProtocol.h"
 
-void TInputContextDeleter::operator()(AVFormatContext* p) const { CloseMediaInput(&p); }
+void TInputContextDeleter::operator()(AVFormatContext* p) const {
+    CloseMediaInput(&p);
+}
 
-void TOutputContextDeleter::operator()(AVFormatContext* p) const
-{
+void TOutputContextDeleter::operator()(AVFormatContext* p) const {
     CloseMediaOutput(p);
     av::avformat_free_context(p);
 }

@@ -17,12 +17,13 @@ std::string gLastError;
 std::string gLibPath;
 std::array<TLibraryStatus, kLibraryCount> gStatus = [] {
     std::array<TLibraryStatus, kLibraryCount> s{};
-    for (int i = 0; i < kLibraryCount; ++i) s[i].ID = static_cast<TLibraryID>(i);
+    for (int i = 0; i < kLibraryCount; ++i)
+        s[i].ID = static_cast<TLibraryID>(i);
     return s;
 }();
 
-template <class F> void LoadFunction(const std::string& fileName, void* handle, const char* name, F& variable)
-{
+template <class F>
+void LoadFunction(const std::string& fileName, void* handle, const char* name, F& variable) {
     ::dlerror();
     void* address = ::dlsym(handle, name);
     if (!address) {
@@ -34,95 +35,77 @@ template <class F> void LoadFunction(const std::string& fileName, void* handle, 
 }
 
 #define ENTRY_POINT(name) LoadFunction(fileName, handle, #name, NS::name);
-void LoadAVCodec(const std::string& fileName, void* handle)
-{
+void LoadAVCodec(const std::string& fileName, void* handle) {
     namespace NS = av;
 #include "EntryPoints/AVCodec.inc"
 }
-void LoadAVDevice(const std::string& fileName, void* handle)
-{
+void LoadAVDevice(const std::string& fileName, void* handle) {
     namespace NS = av;
 #include "EntryPoints/AVDevice.inc"
 }
-void LoadAVFilter(const std::string& fileName, void* handle)
-{
+void LoadAVFilter(const std::string& fileName, void* handle) {
     namespace NS = av;
 #include "EntryPoints/AVFilter.inc"
 }
-void LoadAVFormat(const std::string& fileName, void* handle)
-{
+void LoadAVFormat(const std::string& fileName, void* handle) {
     namespace NS = av;
 #include "EntryPoints/AVFormat.inc"
 }
-void LoadAVUtil(const std::string& fileName, void* handle)
-{
+void LoadAVUtil(const std::string& fileName, void* handle) {
     namespace NS = av;
 #include "EntryPoints/AVUtil.inc"
 }
-void LoadSWScale(const std::string& fileName, void* handle)
-{
+void LoadSWScale(const std::string& fileName, void* handle) {
     namespace NS = av;
 #include "EntryPoints/SWScale.inc"
 }
-void LoadSWResample(const std::string& fileName, void* handle)
-{
+void LoadSWResample(const std::string& fileName, void* handle) {
     namespace NS = av;
 #include "EntryPoints/SWResample.inc"
 }
-void LoadMyUtil(const std::string& fileName, void* handle)
-{
+void LoadMyUtil(const std::string& fileName, void* handle) {
     namespace NS = myutil;
 #include "EntryPoints/MyUtil.inc"
 }
-void LoadSDL(const std::string& fileName, void* handle)
-{
+void LoadSDL(const std::string& fileName, void* handle) {
     namespace NS = sdl;
 #include "EntryPoints/SDL.inc"
 }
 #undef ENTRY_POINT
 #define ENTRY_POINT(name) NS::name = nullptr;
-void UnloadAVCodec()
-{
+void UnloadAVCodec() {
     namespace NS = av;
 #include "EntryPoints/AVCodec.inc"
 }
-void UnloadAVDevice()
-{
+void UnloadAVDevice() {
     namespace NS = av;
 #include "EntryPoints/AVDevice.inc"
 }
-void UnloadAVFilter()
-{
+void UnloadAVFilter() {
     namespace NS = av;
 #include "EntryPoints/AVFilter.inc"
 }
-void UnloadAVFormat()
-{
+void UnloadAVFormat() {
     namespace NS = av;
 #include "EntryPoints/AVFormat.inc"
 }
-void UnloadAVUtil()
-{
+void UnloadAVUtil() {
     namespace NS = av;
 #include "EntryPoints/AVUtil.inc"
 }
-void UnloadSWScale()
-{
+void UnloadSWScale() {
     namespace NS = av;
 #include "EntryPoints/SWScale.inc"
 }
-void UnloadSWResample()
-{
+void UnloadSWResample() {
     namespace NS = av;
 #include "EntryPoints/SWResample.inc"
 }
-void UnloadMyUtil()
-{
+void UnloadMyUtil() {
     namespace NS = myutil;
 #include "EntryPoints/MyUtil.inc"
 }
-void UnloadSDL()
-{
+void UnloadSDL() {
     namespace NS = sdl;
 #include "EntryPoints/SDL.inc"
 }
@@ -143,30 +126,38 @@ const std::array<TLibraryItem, kLibraryCount> kLibraryItems = {{
 
 } // namespace
 
-const TLibraries ConverterLibs{libAVCodec, libAVFilter, libAVFormat, libAVUtil, libSWScale, libSWResample, libMyUtil};
+const TLibraries ConverterLibs{libAVCodec, libAVFilter,   libAVFormat, libAVUtil,
+                               libSWScale, libSWResample, libMyUtil};
 const TLibraries PlayerLibs{libAVCodec, libAVFormat, libAVUtil, libSWScale, libSWResample, libMyUtil, libSDL};
 
-const TLibraryItem& LibraryItem(TLibraryID id) { return kLibraryItems[id]; }
+const TLibraryItem& LibraryItem(TLibraryID id) {
+    return kLibraryItems[id];
+}
 
-TFFmpegLoader& FFLoader()
-{
+TFFmpegLoader& FFLoader() {
     static TFFmpegLoader* loader = new TFFmpegLoader(); // lives to the process's end
     return *loader;
 }
 
-void TFFmpegLoader::SetLibPath(const std::string& path) { gLibPath = path; }
-std::string TFFmpegLoader::LibPath() const { return gLibPath; }
-std::string TFFmpegLoader::LastErrMsg() const { return gLastError; }
+void TFFmpegLoader::SetLibPath(const std::string& path) {
+    gLibPath = path;
+}
+std::string TFFmpegLoader::LibPath() const {
+    return gLibPath;
+}
+std::string TFFmpegLoader::LastErrMsg() const {
+    return gLastError;
+}
 
-void TFFmpegLoader::SetCustomFileName(TLibraryID id, const std::string& fileName)
-{
+void TFFmpegLoader::SetCustomFileName(TLibraryID id, const std::string& fileName) {
     gStatus[id].CustomFileName = fileName;
 }
 
-const TLibraryStatus& TFFmpegLoader::Status(TLibraryID id) const { return gStatus[id]; }
+const TLibraryStatus& TFFmpegLoader::Status(TLibraryID id) const {
+    return gStatus[id];
+}
 
-std::string TFFmpegLoader::GetLibFileName(TLibraryID id) const
-{
+std::string TFFmpegLoader::GetLibFileName(TLibraryID id) const {
     if (!gStatus[id].CustomFileName.empty()) return gStatus[id].CustomFileName;
     const TLibraryItem& item = kLibraryItems[id];
     std::string name = std::string("lib") + item.BaseName + ".so";
@@ -174,8 +165,7 @@ std::string TFFmpegLoader::GetLibFileName(TLibraryID id) const
     return name;
 }
 
-bool TFFmpegLoader::LoadLib(TLibraryID id)
-{
+bool TFFmpegLoader::LoadLib(TLibraryID id) {
     TLibraryStatus& status = gStatus[id];
     if (!status.ModuleHandle) {
         std::string name = GetLibFileName(id);
@@ -207,8 +197,7 @@ bool TFFmpegLoader::LoadLib(TLibraryID id)
     return result;
 }
 
-bool TFFmpegLoader::LoadLibs(const TLibraries& libs)
-{
+bool TFFmpegLoader::LoadLibs(const TLibraries& libs) {
     Assert(!libs.Empty(), kLoaderSource);
     for (int i = 0; i < kLibraryCount; ++i) {
         TLibraryID id = static_cast<TLibraryID>(i);
@@ -221,21 +210,18 @@ bool TFFmpegLoader::LoadLibs(const TLibraries& libs)
     return true;
 }
 
-bool TFFmpegLoader::IsLoaded(TLibraryID id) const
-{
+bool TFFmpegLoader::IsLoaded(TLibraryID id) const {
     return gStatus[id].ModuleHandle != nullptr && gStatus[id].Resolved;
 }
 
-bool TFFmpegLoader::AllLoaded(const TLibraries& libs) const
-{
+bool TFFmpegLoader::AllLoaded(const TLibraries& libs) const {
     Assert(!libs.Empty(), kLoaderSource);
     for (int i = 0; i < kLibraryCount; ++i)
         if (libs.Contains(static_cast<TLibraryID>(i)) && !IsLoaded(static_cast<TLibraryID>(i))) return false;
     return true;
 }
 
-void TFFmpegLoader::UnloadLib(TLibraryID id)
-{
+void TFFmpegLoader::UnloadLib(TLibraryID id) {
     TLibraryStatus& status = gStatus[id];
     if (status.Resolved) {
         status.Resolved = false;
@@ -248,15 +234,13 @@ void TFFmpegLoader::UnloadLib(TLibraryID id)
     }
 }
 
-void TFFmpegLoader::UnloadLibs(const TLibraries& libs)
-{
+void TFFmpegLoader::UnloadLibs(const TLibraries& libs) {
     Assert(!libs.Empty(), kLoaderSource);
     for (int i = 0; i < kLibraryCount; ++i)
         if (libs.Contains(static_cast<TLibraryID>(i))) UnloadLib(static_cast<TLibraryID>(i));
 }
 
-void* LoadLibraryFrom(const std::string& folder, const std::string& file, std::string& error)
-{
+void* LoadLibraryFrom(const std::string& folder, const std::string& file, std::string& error) {
     void* handle = nullptr;
     if (!folder.empty() && FileExists(IncludeTrailingPathDelimiter(folder) + file)) {
         std::string dir = IncludeTrailingPathDelimiter(folder);

@@ -24,9 +24,9 @@ constexpr int kLibraryCount = libSDL + 1;
 class TLibraries {
 public:
     constexpr TLibraries() = default;
-    TLibraries(std::initializer_list<TLibraryID> ids)
-    {
-        for (TLibraryID id : ids) FBits.set(id);
+    TLibraries(std::initializer_list<TLibraryID> ids) {
+        for (TLibraryID id : ids)
+            FBits.set(id);
     }
     bool Contains(TLibraryID id) const { return FBits.test(id); }
     bool Empty() const { return FBits.none(); }

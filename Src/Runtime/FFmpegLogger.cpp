@@ -14,18 +14,20 @@ const char* const kLevelNames[] = {"quiet", "panic", "fatal", "error", "warning"
 
 } // namespace
 
-int LibraryLogLevel() { return gLibraryLogLevel; }
+int LibraryLogLevel() {
+    return gLibraryLogLevel;
+}
 
-int LogLevelToLibrary(TLogLevel level) { return (static_cast<int>(level) - 1) * 8; }
+int LogLevelToLibrary(TLogLevel level) {
+    return (static_cast<int>(level) - 1) * 8;
+}
 
-TLogLevel LibraryToLogLevel(int libraryLevel)
-{
+TLogLevel LibraryToLogLevel(int libraryLevel) {
     int v = libraryLevel / 8 + 1; // truncates toward zero
     return static_cast<TLogLevel>(Clip(v, 0, 7));
 }
 
-TFFLogger& FFLogger()
-{
+TFFLogger& FFLogger() {
     static TFFLogger* logger = new TFFLogger(); // lives to the process's end
     return *logger;
 }
@@ -34,8 +36,7 @@ TFFLogger::TFFLogger() : FLogLevel(LibraryToLogLevel(gLibraryLogLevel)) {}
 
 TFFLogger::~TFFLogger() = default;
 
-void TFFLogger::SetLogLevel(TLogLevel level)
-{
+void TFFLogger::SetLogLevel(TLogLevel level) {
     FLogLevel = level;
     if (av::av_log_set_level) {
         av::av_log_set_level(LogLevelToLibrary(level));
@@ -43,8 +44,7 @@ void TFFLogger::SetLogLevel(TLogLevel level)
     }
 }
 
-void TFFLogger::SetLogLevelByName(const std::string& text)
-{
+void TFFLogger::SetLogLevelByName(const std::string& text) {
     int number = 0;
     bool named = false;
     for (int i = 0; i < 8; ++i)
@@ -56,35 +56,30 @@ void TFFLogger::SetLogLevelByName(const std::string& text)
     SetLogLevel(LibraryToLogLevel(number));
 }
 
-void TFFLogger::InstallLogCallback()
-{
+void TFFLogger::InstallLogCallback() {
     Assert(av::av_log_set_callback != nullptr, kLoggerSource);
     av::av_log_set_callback(&TFFLogger::LogCallback);
 }
 
-void TFFLogger::Deliver(const void* sender, uint32_t threadId, TLogLevel level, const std::string& text)
-{
+void TFFLogger::Deliver(const void* sender, uint32_t threadId, TLogLevel level, const std::string& text) {
     // Each message carries its own copy to the main thread; no shared pending slot.
     CallInMainThread([this, sender, threadId, level, text] {
         if (OnLog) OnLog(sender, threadId, level, text);
     });
 }
 
-void TFFLogger::Log(const void* sender, TLogLevel level, const std::string& text)
-{
+void TFFLogger::Log(const void* sender, TLogLevel level, const std::string& text) {
     if (!OnLog) return;
     TLogLevel current = FLogLevel;
     if (!(level <= current || (level == llVerbose && current != llQuiet))) return;
     Deliver(sender, CurrentThreadId(), level, text);
 }
 
-void TFFLogger::LogFromLibrary(uint32_t threadId, int libraryLevel, const std::string& line)
-{
+void TFFLogger::LogFromLibrary(uint32_t threadId, int libraryLevel, const std::string& line) {
     if (OnLog) Deliver(this, threadId, LibraryToLogLevel(libraryLevel), line);
 }
 
-void TFFLogger::LogCallback(void* context, int libraryLevel, const char* format, va_list args)
-{
+void TFFLogger::LogCallback(void* context, int libraryLevel, const char* format, va_list args) {
     if (libraryLevel > gLibraryLogLevel) return;
     TFFLogger& logger = FFLogger();
     uint32_t threadId = CurrentThreadId();

@@ -14,9 +14,10 @@
 enum TLogLevel { llQuiet, llPanic, llFatal, llError, llWarning, llInfo, llVerbose, llDebug };
 
 // (Sender, thread id, level, text); called on the main thread.
-using TLogEvent = std::function<void(const void* sender, uint32_t threadId, TLogLevel level, const std::string& msg)>;
+using TLogEvent =
+    std::function<void(const void* sender, uint32_t threadId, TLogLevel level, const std::string& msg)>;
 
-int LogLevelToLibrary(TLogLevel level);    // (level - 1) * 8
+int LogLevelToLibrary(TLogLevel level);        // (level - 1) * 8
 TLogLevel LibraryToLogLevel(int libraryLevel); // N / 8 + 1, clamped to llQuiet..llDebug
 
 class TFFLogger {
@@ -48,8 +49,8 @@ private:
     void Deliver(const void* sender, uint32_t threadId, TLogLevel level, const std::string& text);
 
     std::atomic<TLogLevel> FLogLevel;
-    std::mutex FLinesLock;                                // guards FLines
-    std::unordered_map<uint32_t, std::string> FLines;     // unfinished library line per thread
+    std::mutex FLinesLock;                            // guards FLines
+    std::unordered_map<uint32_t, std::string> FLines; // unfinished library line per thread
 };
 
 // The process-wide logger, created on first use.

@@ -56,8 +56,8 @@ namespace av {
 #include "EntryPoints/AVFilter.inc"
 #include "EntryPoints/AVFormat.inc"
 #include "EntryPoints/AVUtil.inc"
-#include "EntryPoints/SWScale.inc"
 #include "EntryPoints/SWResample.inc"
+#include "EntryPoints/SWScale.inc"
 } // namespace av
 namespace myutil {
 #include "EntryPoints/MyUtil.inc"

@@ -21,19 +21,15 @@ namespace fs = std::filesystem;
 // ---- Errors -------------------------------------------------------------------------------
 
 EAssertionFailed::EAssertionFailed(const std::string& source)
-    : std::runtime_error("Assertion failure (" + source + ")")
-{
-}
+    : std::runtime_error("Assertion failure (" + source + ")") {}
 
-void Assert(bool condition, const char* source)
-{
+void Assert(bool condition, const char* source) {
     if (!condition) throw EAssertionFailed(source);
 }
 
 // ---- Text ---------------------------------------------------------------------------------
 
-std::string FormatV(const char* format, va_list args)
-{
+std::string FormatV(const char* format, va_list args) {
     char small[512];
     va_list copy;
     va_copy(copy, args);
@@ -47,8 +43,7 @@ std::string FormatV(const char* format, va_list args)
     return out;
 }
 
-std::string Format(const char* format, ...)
-{
+std::string Format(const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::string s = FormatV(format, args);
@@ -56,8 +51,7 @@ std::string Format(const char* format, ...)
     return s;
 }
 
-void SplitString(std::string& text, const std::string& separator, bool remove, std::string& head)
-{
+void SplitString(std::string& text, const std::string& separator, bool remove, std::string& head) {
     size_t pos = separator.empty() ? std::string::npos : text.find(separator);
     if (pos != std::string::npos) {
         head = text.substr(0, pos);
@@ -68,34 +62,34 @@ void SplitString(std::string& text, const std::string& separator, bool remove, s
     }
 }
 
-std::string Trim(const std::string& text)
-{
+std::string Trim(const std::string& text) {
     size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
+    while (b < e && static_cast<unsigned char>(text[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ')
+        --e;
     return text.substr(b, e - b);
 }
 
-std::string UpperCase(const std::string& text)
-{
+std::string UpperCase(const std::string& text) {
     std::string s = text;
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return s;
 }
 
-std::string LowerCase(const std::string& text)
-{
+std::string LowerCase(const std::string& text) {
     std::string s = text;
     for (char& c : s)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return s;
 }
 
-bool SameText(const std::string& a, const std::string& b) { return LowerCase(a) == LowerCase(b); }
+bool SameText(const std::string& a, const std::string& b) {
+    return LowerCase(a) == LowerCase(b);
+}
 
-int64_t StrToInt64(const std::string& text)
-{
+int64_t StrToInt64(const std::string& text) {
     std::string t = Trim(text);
     if (t.empty()) throw EConvertError(Format("'%s' is not a valid integer value", text.c_str()));
     // "$1F" and "0x1F" are hexadecimal, as the classic conversion accepts.
@@ -122,21 +116,20 @@ int64_t StrToInt64(const std::string& text)
     unsigned long long magnitude = std::strtoull(digits.c_str(), nullptr, base);
     if (errno == ERANGE || magnitude > static_cast<unsigned long long>(INT64_MAX) + (negative ? 1 : 0))
         throw EConvertError(Format("'%s' is not a valid integer value", text.c_str()));
-    if (negative) return magnitude == static_cast<unsigned long long>(INT64_MAX) + 1 ? INT64_MIN
-                                                                                       : -static_cast<int64_t>(magnitude);
+    if (negative)
+        return magnitude == static_cast<unsigned long long>(INT64_MAX) + 1 ? INT64_MIN
+                                                                           : -static_cast<int64_t>(magnitude);
     return static_cast<int64_t>(magnitude);
 }
 
-int32_t StrToInt(const std::string& text)
-{
+int32_t StrToInt(const std::string& text) {
     int64_t v = StrToInt64(text);
     if (v < INT32_MIN || v > INT32_MAX)
         throw EConvertError(Format("'%s' is not a valid integer value", text.c_str()));
     return static_cast<int32_t>(v);
 }
 
-double StrToFloat(const std::string& text)
-{
+double StrToFloat(const std::string& text) {
     std::string t = Trim(text);
     char* end = nullptr;
     errno = 0;
@@ -148,33 +141,28 @@ double StrToFloat(const std::string& text)
 
 // ---- Paths and environment ------------------------------------------------------------------
 
-std::string IncludeTrailingPathDelimiter(const std::string& path)
-{
+std::string IncludeTrailingPathDelimiter(const std::string& path) {
     if (!path.empty() && path.back() == '/') return path;
     return path + "/";
 }
 
-std::string ExtractFilePath(const std::string& name)
-{
+std::string ExtractFilePath(const std::string& name) {
     size_t pos = name.rfind('/');
     return pos == std::string::npos ? std::string() : name.substr(0, pos + 1);
 }
 
-std::string ExtractFileName(const std::string& name)
-{
+std::string ExtractFileName(const std::string& name) {
     size_t pos = name.rfind('/');
     return pos == std::string::npos ? name : name.substr(pos + 1);
 }
 
-std::string ExtractFileExt(const std::string& name)
-{
+std::string ExtractFileExt(const std::string& name) {
     std::string file = ExtractFileName(name);
     size_t pos = file.rfind('.');
     return pos == std::string::npos ? std::string() : file.substr(pos);
 }
 
-std::string ChangeFileExt(const std::string& name, const std::string& ext)
-{
+std::string ChangeFileExt(const std::string& name, const std::string& ext) {
     std::string folder = ExtractFilePath(name);
     std::string file = ExtractFileName(name);
     size_t pos = file.rfind('.');
@@ -182,46 +170,39 @@ std::string ChangeFileExt(const std::string& name, const std::string& ext)
     return folder + file + ext;
 }
 
-bool FileExists(const std::string& name)
-{
+bool FileExists(const std::string& name) {
     struct stat st;
     return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool DirectoryExists(const std::string& name)
-{
+bool DirectoryExists(const std::string& name) {
     struct stat st;
     return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string ExpandFileName(const std::string& name)
-{
+std::string ExpandFileName(const std::string& name) {
     std::error_code ec;
     fs::path p = fs::absolute(fs::path(name), ec);
     if (ec) return name;
     return p.lexically_normal().string();
 }
 
-int64_t GetFileSize64(const std::string& name)
-{
+int64_t GetFileSize64(const std::string& name) {
     struct stat st;
     if (name.empty() || ::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
     return static_cast<int64_t>(st.st_size);
 }
 
-std::string GetEnvironmentVariable(const std::string& name)
-{
+std::string GetEnvironmentVariable(const std::string& name) {
     const char* v = std::getenv(name.c_str());
     return v ? std::string(v) : std::string();
 }
 
-void SetEnvironmentVariable(const std::string& name, const std::string& value)
-{
+void SetEnvironmentVariable(const std::string& name, const std::string& value) {
     ::setenv(name.c_str(), value.c_str(), 1);
 }
 
-std::string GetExecutableFolder()
-{
+std::string GetExecutableFolder() {
     std::error_code ec;
     fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec) return IncludeTrailingPathDelimiter(fs::current_path().string());
@@ -240,7 +221,7 @@ struct TQueuedCall {
 
 // Queue of calls waiting for the main thread, with the state that wakes it.
 struct TMainThreadQueue {
-    std::mutex Lock; // guards every member below
+    std::mutex Lock;                   // guards every member below
     std::condition_variable Wake;      // the main thread waits on it
     std::condition_variable CallsDone; // callers wait on it for their call to be run
     std::deque<std::shared_ptr<TQueuedCall>> Calls;
@@ -250,8 +231,7 @@ struct TMainThreadQueue {
     std::thread::id MainId = std::this_thread::get_id();
 };
 
-TMainThreadQueue& Queue()
-{
+TMainThreadQueue& Queue() {
     static TMainThreadQueue* queue = new TMainThreadQueue(); // lives to the process's end
     return *queue;
 }
@@ -259,8 +239,7 @@ TMainThreadQueue& Queue()
 // The program's static initialisation runs on the main thread.
 const bool kMainThreadRecorded = (Queue(), true);
 
-bool RunQueuedCalls(std::unique_lock<std::mutex>& lock)
-{
+bool RunQueuedCalls(std::unique_lock<std::mutex>& lock) {
     TMainThreadQueue& q = Queue();
     bool ran = false;
     while (!q.Calls.empty()) {
@@ -282,20 +261,17 @@ bool RunQueuedCalls(std::unique_lock<std::mutex>& lock)
 
 } // namespace
 
-void SetMainThread()
-{
+void SetMainThread() {
     std::lock_guard<std::mutex> guard(Queue().Lock);
     Queue().MainId = std::this_thread::get_id();
 }
 
-bool IsMainThread()
-{
+bool IsMainThread() {
     std::lock_guard<std::mutex> guard(Queue().Lock);
     return Queue().MainId == std::this_thread::get_id();
 }
 
-void CallInMainThread(const std::function<void()>& fn)
-{
+void CallInMainThread(const std::function<void()>& fn) {
     if (IsMainThread()) {
         fn();
         return;
@@ -317,8 +293,7 @@ void CallInMainThread(const std::function<void()>& fn)
     if (call->Error) std::rethrow_exception(call->Error);
 }
 
-bool CheckSynchronize(int timeoutMs)
-{
+bool CheckSynchronize(int timeoutMs) {
     if (!IsMainThread()) return false;
     TMainThreadQueue& q = Queue();
     std::unique_lock<std::mutex> lock(q.Lock);
@@ -327,20 +302,17 @@ bool CheckSynchronize(int timeoutMs)
     return RunQueuedCalls(lock);
 }
 
-void SetMainThreadWaker(std::function<void()> waker)
-{
+void SetMainThreadWaker(std::function<void()> waker) {
     std::lock_guard<std::mutex> guard(Queue().Lock);
     Queue().Waker = std::move(waker);
 }
 
-void SetMessagePump(std::function<void()> pump)
-{
+void SetMessagePump(std::function<void()> pump) {
     std::lock_guard<std::mutex> guard(Queue().Lock);
     Queue().Pump = std::move(pump);
 }
 
-void PumpMessages()
-{
+void PumpMessages() {
     CheckSynchronize(0);
     std::function<void()> pump;
     {
@@ -350,8 +322,7 @@ void PumpMessages()
     if (pump && IsMainThread()) pump();
 }
 
-void WakeMainThread()
-{
+void WakeMainThread() {
     TMainThreadQueue& q = Queue();
     {
         std::lock_guard<std::mutex> guard(q.Lock);
@@ -360,8 +331,7 @@ void WakeMainThread()
     q.Wake.notify_all();
 }
 
-void WaitUntil(const std::function<bool()>& done)
-{
+void WaitUntil(const std::function<bool()>& done) {
     TMainThreadQueue& q = Queue();
     bool onMain = IsMainThread();
     for (;;) {
@@ -378,24 +348,31 @@ void WaitUntil(const std::function<bool()>& done)
 
 // ---- Threads ------------------------------------------------------------------------------
 
-void SetCurrentThreadName(const std::string& name)
-{
+void SetCurrentThreadName(const std::string& name) {
     pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
 }
 
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+uint32_t CurrentThreadId() {
+    return static_cast<uint32_t>(::syscall(SYS_gettid));
+}
 
 namespace {
-int NiceOf(TThreadPriority p)
-{
+int NiceOf(TThreadPriority p) {
     switch (p) {
-    case tpIdle: return 19;
-    case tpLowest: return 10;
-    case tpLower: return 5;
-    case tpNormal: return 0;
-    case tpHigher: return -5;
-    case tpHighest: return -10;
-    case tpTimeCritical: return -20;
+    case tpIdle:
+        return 19;
+    case tpLowest:
+        return 10;
+    case tpLower:
+        return 5;
+    case tpNormal:
+        return 0;
+    case tpHigher:
+        return -5;
+    case tpHighest:
+        return -10;
+    case tpTimeCritical:
+        return -20;
     }
     return 0;
 }
@@ -403,8 +380,7 @@ int NiceOf(TThreadPriority p)
 
 TThread::TThread(std::string name) : FName(std::move(name)) {}
 
-TThread::~TThread()
-{
+TThread::~TThread() {
     if (FThread.joinable()) {
         if (FThread.get_id() == std::this_thread::get_id())
             FThread.detach();
@@ -413,16 +389,14 @@ TThread::~TThread()
     }
 }
 
-void TThread::Start()
-{
+void TThread::Start() {
     if (FStarted.exchange(true)) return;
     bool selfFreeing = FreeOnTerminate;
     FThread = std::thread([this] { Run(); });
     if (selfFreeing) FThread.detach();
 }
 
-void TThread::Run()
-{
+void TThread::Run() {
     SetCurrentThreadName(FName);
     FSystemId = static_cast<int>(CurrentThreadId());
     if (FPriority != tpNormal) ::setpriority(PRIO_PROCESS, FSystemId, NiceOf(FPriority));
@@ -444,8 +418,7 @@ void TThread::Run()
     WakeMainThread();
 }
 
-void TThread::WaitFor()
-{
+void TThread::WaitFor() {
     if (!FStarted) return;
     if (IsMainThread()) {
         WaitUntil([this] { return FFinished.load(); });
@@ -456,8 +429,7 @@ void TThread::WaitFor()
     if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
 }
 
-void TThread::SetPriority(TThreadPriority priority)
-{
+void TThread::SetPriority(TThreadPriority priority) {
     FPriority = priority;
     int id = FSystemId;
     if (id != 0) ::setpriority(PRIO_PROCESS, id, NiceOf(priority)); // lowering always works
@@ -465,8 +437,7 @@ void TThread::SetPriority(TThreadPriority priority)
 
 // ---- Process-wide locks ---------------------------------------------------------------------
 
-std::mutex& CodecLock()
-{
+std::mutex& CodecLock() {
     static std::mutex* lock = new std::mutex(); // lives to the process's end
     return *lock;
 }

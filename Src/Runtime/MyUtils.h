@@ -68,8 +68,7 @@ std::string GetExecutableFolder();
 
 // ---- Numbers of the media headers ---------------------------------------------------------
 
-template <class T> constexpr T Clip(T value, T low, T high)
-{
+template <class T> constexpr T Clip(T value, T low, T high) {
     return value < low ? low : (value > high ? high : value);
 }
 
@@ -153,9 +152,7 @@ private:
 class TFunctionThread : public TThread {
 public:
     TFunctionThread(std::string name, std::function<void()> body)
-        : TThread(std::move(name)), FBody(std::move(body))
-    {
-    }
+        : TThread(std::move(name)), FBody(std::move(body)) {}
 
 protected:
     void Execute() override { FBody(); }

@@ -26,30 +26,28 @@ struct TUnicodeFile {
     int Handle = -1;
 };
 
-int ReadPacket(void* opaque, uint8_t* buffer, int size)
-{
+int ReadPacket(void* opaque, uint8_t* buffer, int size) {
     int n = UnicodeRead(static_cast<TUnicodeFile*>(opaque)->Handle, buffer, size);
     if (n == 0) return AVERROR_EOF;
     return n < 0 ? AVERROR(EIO) : n;
 }
 
-int WritePacket(void* opaque, uint8_t* buffer, int size)
-{
+int WritePacket(void* opaque, uint8_t* buffer, int size) {
     int n = UnicodeWrite(static_cast<TUnicodeFile*>(opaque)->Handle, buffer, size);
     return n < 0 ? AVERROR(EIO) : n;
 }
 
-int64_t SeekPacket(void* opaque, int64_t position, int whence)
-{
+int64_t SeekPacket(void* opaque, int64_t position, int whence) {
     int64_t r = UnicodeSeek(static_cast<TUnicodeFile*>(opaque)->Handle, position, whence & ~AVSEEK_FORCE);
     return r < 0 ? AVERROR(EIO) : r;
 }
 
-bool IsOurIo(const AVIOContext* pb) { return pb && pb->read_packet == ReadPacket; }
+bool IsOurIo(const AVIOContext* pb) {
+    return pb && pb->read_packet == ReadPacket;
+}
 
 // Creates the custom I/O over a unicode URL. Returns 0 or a negative AVERROR code.
-int OpenCustomIo(const std::string& url, int flags, AVIOContext** pb)
-{
+int OpenCustomIo(const std::string& url, int flags, AVIOContext** pb) {
     auto file = new TUnicodeFile();
     int rc = UnicodeOpen(&file->Handle, url, flags);
     if (rc < 0) {
@@ -70,8 +68,7 @@ int OpenCustomIo(const std::string& url, int flags, AVIOContext** pb)
     return 0;
 }
 
-void CloseCustomIo(AVIOContext** pb)
-{
+void CloseCustomIo(AVIOContext** pb) {
     if (!*pb) return;
     auto file = static_cast<TUnicodeFile*>((*pb)->opaque);
     if ((*pb)->write_flag) av::avio_flush(*pb);
@@ -84,8 +81,7 @@ void CloseCustomIo(AVIOContext** pb)
 }
 
 // Decodes one UTF-8 sequence at s[i]; returns its length or 0 when invalid.
-size_t Utf8SequenceLength(const std::string& s, size_t i)
-{
+size_t Utf8SequenceLength(const std::string& s, size_t i) {
     auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
     unsigned char c = byte(i);
     if (c < 0x80) return 1;
@@ -95,17 +91,17 @@ size_t Utf8SequenceLength(const std::string& s, size_t i)
         if ((byte(i + k) & 0xC0) != 0x80) return 0;
     uint32_t cp = len == 2   ? ((c & 0x1F) << 6) | (byte(i + 1) & 0x3F)
                   : len == 3 ? ((c & 0x0F) << 12) | ((byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F)
-                             : ((c & 0x07) << 18) | ((byte(i + 1) & 0x3F) << 12) | ((byte(i + 2) & 0x3F) << 6) |
-                                   (byte(i + 3) & 0x3F);
-    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+                             : ((c & 0x07) << 18) | ((byte(i + 1) & 0x3F) << 12) |
+                                   ((byte(i + 2) & 0x3F) << 6) | (byte(i + 3) & 0x3F);
+    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
         return 0;
     return len;
 }
 
 } // namespace
 
-bool IsValidUtf8(const std::string& text)
-{
+bool IsValidUtf8(const std::string& text) {
     for (size_t i = 0; i < text.size();) {
         size_t len = Utf8SequenceLength(text, i);
         if (len == 0) return false;
@@ -114,8 +110,7 @@ bool IsValidUtf8(const std::string& text)
     return true;
 }
 
-bool NeedsUnicodeName(const std::string& name)
-{
+bool NeedsUnicodeName(const std::string& name) {
     size_t colon = name.find(':');
     if (colon != std::string::npos) {
         std::string probe = ":" + name.substr(0, colon) + ":";
@@ -125,46 +120,44 @@ bool NeedsUnicodeName(const std::string& name)
     return !IsValidUtf8(name) || colon != std::string::npos;
 }
 
-std::string EncodeUnicodeUrl(const std::string& name) { return kUnicodeUrlPrefix + name; }
+std::string EncodeUnicodeUrl(const std::string& name) {
+    return kUnicodeUrlPrefix + name;
+}
 
-std::string DecodeUnicodeUrl(const std::string& url)
-{
+std::string DecodeUnicodeUrl(const std::string& url) {
     std::string text = url, head;
     SplitString(text, ":", true, head);
     SplitString(text, ":", true, head);
     return text;
 }
 
-bool IsUnicodeUrl(const std::string& name)
-{
+bool IsUnicodeUrl(const std::string& name) {
     return name.size() >= 14 && name.compare(0, 13, kUnicodeUrlPrefix) == 0;
 }
 
-std::string MediaFileName(const std::string& name)
-{
+std::string MediaFileName(const std::string& name) {
     return NeedsUnicodeName(name) ? EncodeUnicodeUrl(name) : name;
 }
 
-std::string DisplayFileName(const std::string& name) { return IsUnicodeUrl(name) ? DecodeUnicodeUrl(name) : name; }
+std::string DisplayFileName(const std::string& name) {
+    return IsUnicodeUrl(name) ? DecodeUnicodeUrl(name) : name;
+}
 
-void RegisterUnicodeProtocol()
-{
+void RegisterUnicodeProtocol() {
     std::lock_guard<std::mutex> guard(gProtocolsLock);
     for (const std::string& p : gProtocols)
         if (p == "unicode") return;
     gProtocols.push_back("unicode");
 }
 
-bool UnicodeProtocolRegistered()
-{
+bool UnicodeProtocolRegistered() {
     std::lock_guard<std::mutex> guard(gProtocolsLock);
     for (const std::string& p : gProtocols)
         if (p == "unicode") return true;
     return false;
 }
 
-int UnicodeOpen(int* handle, const std::string& url, int flags)
-{
+int UnicodeOpen(int* handle, const std::string& url, int flags) {
     std::string name = DecodeUnicodeUrl(url);
     int mode;
     // The libraries' values: AVIO_FLAG_READ 1, AVIO_FLAG_WRITE 2, AVIO_FLAG_READ_WRITE 3.
@@ -185,16 +178,15 @@ int UnicodeOpen(int* handle, const std::string& url, int flags)
     return 0;
 }
 
-int UnicodeRead(int handle, uint8_t* buffer, int size)
-{
+int UnicodeRead(int handle, uint8_t* buffer, int size) {
     ssize_t n;
-    do n = ::read(handle, buffer, static_cast<size_t>(size));
+    do
+        n = ::read(handle, buffer, static_cast<size_t>(size));
     while (n < 0 && errno == EINTR);
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
-int UnicodeWrite(int handle, const uint8_t* buffer, int size)
-{
+int UnicodeWrite(int handle, const uint8_t* buffer, int size) {
     int done = 0;
     while (done < size) {
         ssize_t n = ::write(handle, buffer + done, static_cast<size_t>(size - done));
@@ -205,8 +197,7 @@ int UnicodeWrite(int handle, const uint8_t* buffer, int size)
     return done;
 }
 
-int64_t UnicodeSeek(int handle, int64_t position, int whence)
-{
+int64_t UnicodeSeek(int handle, int64_t position, int whence) {
     if (whence == AVSEEK_SIZE) {
         struct stat st;
         return ::fstat(handle, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
@@ -215,11 +206,12 @@ int64_t UnicodeSeek(int handle, int64_t position, int whence)
     return r < 0 ? -1 : static_cast<int64_t>(r);
 }
 
-int UnicodeClose(int handle) { return ::close(handle) == 0 ? 1 : 0; }
+int UnicodeClose(int handle) {
+    return ::close(handle) == 0 ? 1 : 0;
+}
 
 int OpenMediaInput(AVFormatContext** ctx, const std::string& name, const AVInputFormat* format,
-                   AVDictionary** options)
-{
+                   AVDictionary** options) {
     if (!IsUnicodeUrl(name) || !UnicodeProtocolRegistered())
         return av::avformat_open_input(ctx, name.c_str(), format, options);
     AVIOContext* pb = nullptr;
@@ -243,16 +235,14 @@ int OpenMediaInput(AVFormatContext** ctx, const std::string& name, const AVInput
     return rc;
 }
 
-void CloseMediaInput(AVFormatContext** ctx)
-{
+void CloseMediaInput(AVFormatContext** ctx) {
     if (!*ctx) return;
     AVIOContext* pb = IsOurIo((*ctx)->pb) ? (*ctx)->pb : nullptr;
     av::avformat_close_input(ctx);
     CloseCustomIo(&pb);
 }
 
-int OpenMediaOutput(AVFormatContext* ctx, const std::string& name)
-{
+int OpenMediaOutput(AVFormatContext* ctx, const std::string& name) {
     if (!IsUnicodeUrl(name) || !UnicodeProtocolRegistered())
         return av::avio_open(&ctx->pb, name.c_str(), AVIO_FLAG_WRITE);
     int rc = OpenCustomIo(name, AVIO_FLAG_WRITE, &ctx->pb);
@@ -260,8 +250,7 @@ int OpenMediaOutput(AVFormatContext* ctx, const std::string& name)
     return rc;
 }
 
-void CloseMediaOutput(AVFormatContext* ctx)
-{
+void CloseMediaOutput(AVFormatContext* ctx) {
     if (!ctx || !ctx->pb) return;
     if (IsOurIo(ctx->pb))
         CloseCustomIo(&ctx->pb);
