@@ -242,6 +242,11 @@ void TFFmpegLoader::UnloadLibs(const TLibraries& libs) {
 
 void* LoadLibraryFrom(const std::string& folder, const std::string& file, std::string& error) {
     void* handle = nullptr;
+    if (file.empty()) {
+        // dlopen("") would hand back the program itself.
+        error = "no library file name";
+        return nullptr;
+    }
     if (!folder.empty() && FileExists(IncludeTrailingPathDelimiter(folder) + file)) {
         std::string dir = IncludeTrailingPathDelimiter(folder);
         // Put the folder in front of PATH once, compared without regard to case.

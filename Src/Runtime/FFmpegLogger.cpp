@@ -80,6 +80,8 @@ void TFFLogger::LogFromLibrary(uint32_t threadId, int libraryLevel, const std::s
 }
 
 void TFFLogger::LogCallback(void* context, int libraryLevel, const char* format, va_list args) {
+    // Bits above the level byte are colour hints for debugging sessions.
+    if (libraryLevel > 0) libraryLevel &= 0xff;
     if (libraryLevel > gLibraryLogLevel) return;
     TFFLogger& logger = FFLogger();
     uint32_t threadId = CurrentThreadId();
@@ -88,14 +90,18 @@ void TFFLogger::LogCallback(void* context, int libraryLevel, const char* format,
     std::string text;
     {
         std::lock_guard<std::mutex> guard(logger.FLinesLock);
-        std::string& pending = logger.FLines[threadId];
-        if (cls && pending.empty()) {
-            const char* itemName = cls->item_name ? cls->item_name(context) : cls->class_name;
-            text = Format("[%s @ %p]", itemName ? itemName : "", context);
+        auto pending = logger.FLines.find(threadId);
+        if (pending == logger.FLines.end()) {
+            if (cls) {
+                const char* itemName = cls->item_name ? cls->item_name(context) : cls->class_name;
+                text = Format("[%s @ %p]", itemName ? itemName : "", context);
+            }
         } else {
-            text = std::move(pending);
+            // Only unfinished lines are kept, so the table does not grow with every thread
+            // that ever logged.
+            text = std::move(pending->second);
+            logger.FLines.erase(pending);
         }
-        pending.clear();
     }
     // The whole message is kept, however long: nothing is cut or lost.
     text += FormatV(format, args);

@@ -1,6 +1,7 @@
 #include "MyUtils.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
@@ -9,6 +10,7 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
+#include <locale.h>
 #include <memory>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -133,7 +135,10 @@ double StrToFloat(const std::string& text) {
     std::string t = Trim(text);
     char* end = nullptr;
     errno = 0;
-    double v = t.empty() ? 0.0 : std::strtod(t.c_str(), &end);
+    // Always "." as the decimal point: a toolkit may switch the process to the user's locale,
+    // but option values and times are written by the program in the C notation.
+    static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    double v = t.empty() ? 0.0 : ::strtod_l(t.c_str(), &end, cLocale);
     if (t.empty() || end != t.c_str() + t.size() || errno == ERANGE)
         throw EConvertError(Format("'%s' is not a valid floating point value", text.c_str()));
     return v;
@@ -381,19 +386,26 @@ int NiceOf(TThreadPriority p) {
 TThread::TThread(std::string name) : FName(std::move(name)) {}
 
 TThread::~TThread() {
-    if (FThread.joinable()) {
-        if (FThread.get_id() == std::this_thread::get_id())
-            FThread.detach();
-        else
-            FThread.join();
+    if (!FThread.joinable()) return;
+    if (FThread.get_id() == std::this_thread::get_id()) {
+        FThread.detach();
+    } else {
+        // A plain join on the main thread would deadlock a worker that is blocked in
+        // CallInMainThread; WaitFor keeps serving those calls.
+        if (IsMainThread()) WaitUntil([this] { return FFinished.load(); });
+        FThread.join();
     }
 }
 
 void TThread::Start() {
     if (FStarted.exchange(true)) return;
-    bool selfFreeing = FreeOnTerminate;
-    FThread = std::thread([this] { Run(); });
-    if (selfFreeing) FThread.detach();
+    if (FreeOnTerminate) {
+        // The thread may delete the object at any moment from now on: touch no member after
+        // creating it.
+        std::thread(&TThread::Run, this).detach();
+        return;
+    }
+    FThread = std::thread(&TThread::Run, this);
 }
 
 void TThread::Run() {
@@ -419,7 +431,7 @@ void TThread::Run() {
 }
 
 void TThread::WaitFor() {
-    if (!FStarted) return;
+    if (!FStarted || FSystemId == static_cast<int>(CurrentThreadId())) return;
     if (IsMainThread()) {
         WaitUntil([this] { return FFinished.load(); });
     } else {

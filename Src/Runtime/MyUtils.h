@@ -118,6 +118,8 @@ public:
 
     void Start();
     // Blocks until Execute has returned; on the main thread it keeps serving CallInMainThread.
+    // Returns at once when called on the thread itself. A derived class whose Execute uses its
+    // own members calls WaitFor in its destructor (the base destructor runs after they are gone).
     void WaitFor();
     void Terminate() { FTerminated = true; }
     bool Terminated() const { return FTerminated; }
@@ -153,6 +155,8 @@ class TFunctionThread : public TThread {
 public:
     TFunctionThread(std::string name, std::function<void()> body)
         : TThread(std::move(name)), FBody(std::move(body)) {}
+    // The body must outlive its run: wait (serving main-thread calls) before it is destroyed.
+    ~TFunctionThread() override { WaitFor(); }
 
 protected:
     void Execute() override { FBody(); }
