@@ -1,0 +1,12 @@
+// Small routines of the main window that need no toolkit.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Media time (µs) as display text "hh:mm:ss.zzz"; hours of 100 or more keep all their digits.
+// Times below 0 (before the start, or the libraries' no-value marker) show as "00:00:00.000".
+std::string FormatMediaTime(int64_t t);
+
+// The folder of the executable, with a trailing "/".
+std::string GetAppPath();

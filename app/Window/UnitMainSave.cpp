@@ -1,0 +1,4 @@
+// TfrmMain: saving through the workflow library.
+#include "UnitMain.h"
+
+void TfrmMain::bbSaveFileClick() {}

@@ -1,0 +1,204 @@
+// The window's states (no file, file open, busy, after a save) and the marks and modes, driven
+// through the handlers with player events given by the test.
+#include "WindowFixture.h"
+
+#include "UnitConst.h"
+
+#include <QTest>
+
+using namespace UnitConst;
+
+namespace {
+
+struct TExpected {
+    bool AddFile, Play, GoTo, Trim, Modes, Save, Bar;
+};
+
+void ExpectControls(TfrmMain& frm, const TExpected& e) {
+    EXPECT_EQ(frm.bbAddRemoveFile->isEnabled(), e.AddFile);
+    EXPECT_EQ(frm.bbPlay->isEnabled(), e.Play);
+    EXPECT_EQ(frm.bbStop->isEnabled(), e.Play);
+    EXPECT_EQ(frm.bbGotoFirst->isEnabled(), e.GoTo);
+    EXPECT_EQ(frm.bbGotoEnd->isEnabled(), e.GoTo);
+    EXPECT_EQ(frm.actGotoFirst->isEnabled(), e.GoTo);
+    EXPECT_EQ(frm.bbCutStartTime->isEnabled(), e.Trim);
+    EXPECT_EQ(frm.bbCutEndTime->isEnabled(), e.Trim);
+    EXPECT_EQ(frm.bbSelectAudio->isEnabled(), e.Modes);
+    EXPECT_EQ(frm.bbDeleteAudio->isEnabled(), e.Modes);
+    EXPECT_EQ(frm.bbSaveFile->isEnabled(), e.Save);
+    EXPECT_EQ(frm.stbPosition->isEnabled(), e.Bar);
+}
+
+constexpr int64_t kSecond = 1000000;
+
+} // namespace
+
+class WindowStateTest : public WindowTest {
+protected:
+    // What the window does when a file of `duration` µs has been accepted and opened.
+    void OpenFile(int64_t duration) {
+        int w = -1, h = -1;
+        frm->FFPlayerFileOpen(duration, -1, -1, w, h);
+        frm->ResetControls(1);
+    }
+    // The player reports `t` µs while the bar stands at `seconds`.
+    void At(int64_t t, int seconds) {
+        frm->FFPlayerPosition(t);
+        frm->stbPosition->SetPosition(seconds);
+    }
+};
+
+TEST_F(WindowStateTest, NoFileFileOpenBusyAndAfterSave) {
+    Show();
+    SCOPED_TRACE("no file");
+    ExpectControls(*frm, {true, false, false, false, false, false, false});
+    EXPECT_TRUE(frm->panInformation->isVisible());
+    EXPECT_FALSE(frm->pbProgress->isVisible());
+    EXPECT_FALSE(frm->labProgress->isVisible());
+
+    OpenFile(65900000);
+    {
+        SCOPED_TRACE("file open");
+        ExpectControls(*frm, {true, true, true, true, false, false, true});
+        EXPECT_FALSE(frm->panInformation->isVisible());
+        EXPECT_EQ(frm->stbPosition->Max(), 65);
+        EXPECT_EQ(frm->TimeInfo().TotalTime, 65900000);
+        EXPECT_EQ(Text(frm->labTotalTime), "00:01:05.900");
+    }
+
+    At(2500000, 2);
+    frm->actCutStartTime->trigger();
+    At(5000000, 5);
+    frm->actCutEndTime->trigger();
+    {
+        SCOPED_TRACE("valid end mark");
+        ExpectControls(*frm, {true, true, true, true, true, false, true});
+    }
+    frm->actDeleteAudio->trigger();
+    {
+        SCOPED_TRACE("delete mode chosen");
+        EXPECT_EQ(frm->Control().TrimMode, 2);
+        EXPECT_TRUE(frm->bbSelectAudio->isEnabled());
+        EXPECT_FALSE(frm->bbDeleteAudio->isEnabled());
+        EXPECT_TRUE(frm->bbSaveFile->isEnabled());
+    }
+    frm->actSelectAudio->trigger();
+    EXPECT_EQ(frm->Control().TrimMode, 1);
+    EXPECT_FALSE(frm->bbSelectAudio->isEnabled());
+    EXPECT_TRUE(frm->bbDeleteAudio->isEnabled());
+
+    frm->SetBusy(0);
+    {
+        SCOPED_TRACE("busy");
+        ExpectControls(*frm, {false, false, false, false, false, true, false});
+        EXPECT_EQ(frm->bbSaveFile->text().toStdString(), "Stop");
+        EXPECT_EQ(TfrmMain::Tag(frm->bbSaveFile), 1);
+        EXPECT_TRUE(frm->pbProgress->isVisible());
+        EXPECT_TRUE(frm->labProgress->isVisible());
+    }
+    frm->SetBusy(1);
+    {
+        SCOPED_TRACE("after save");
+        ExpectControls(*frm, {true, true, true, true, true, true, true});
+        EXPECT_EQ(frm->Control().TrimMode, 1); // the mode stays chosen
+        EXPECT_EQ(frm->bbSaveFile->text().toStdString(), "Save File...");
+        EXPECT_EQ(TfrmMain::Tag(frm->bbSaveFile), 0);
+        EXPECT_FALSE(frm->pbProgress->isVisible());
+        EXPECT_FALSE(frm->labProgress->isVisible());
+    }
+}
+
+TEST_F(WindowStateTest, ASecondFileClearsMarksButKeepsTheirTexts) {
+    Show();
+    OpenFile(65900000);
+    At(2500000, 2);
+    frm->actCutStartTime->trigger();
+    At(5250000, 5);
+    frm->actCutEndTime->trigger();
+    frm->actSelectAudio->trigger();
+    EXPECT_EQ(frm->TimeInfo().StartMark, 2500);
+    EXPECT_EQ(frm->TimeInfo().EndMark, 5250);
+
+    OpenFile(30 * kSecond);
+    EXPECT_EQ(frm->TimeInfo().StartMark, 0);
+    EXPECT_EQ(frm->TimeInfo().EndMark, 0);
+    EXPECT_EQ(frm->Control().TrimMode, 0);
+    EXPECT_EQ(frm->stbPosition->SelStart(), 0);
+    EXPECT_EQ(frm->stbPosition->SelEnd(), 0);
+    EXPECT_EQ(frm->stbPosition->Max(), 30);
+    EXPECT_EQ(Text(frm->labTimeS), "00:00:02.500");
+    EXPECT_EQ(Text(frm->labTimeE), "00:00:05.250");
+    EXPECT_FALSE(frm->bbSelectAudio->isEnabled());
+    EXPECT_FALSE(frm->bbSaveFile->isEnabled());
+}
+
+TEST_F(WindowStateTest, PositionsMoveTheBarOnlyWhileFollowing) {
+    Show();
+    OpenFile(65900000);
+    frm->FFPlayerPosition(32950000);
+    EXPECT_EQ(Text(frm->labRunTime), "00:00:32.950");
+    EXPECT_EQ(frm->TimeInfo().PlayTime, 32950000);
+    EXPECT_EQ(frm->stbPosition->Position(), 0); // not following: the test opened the file itself
+}
+
+TEST_F(WindowStateTest, EndMarkInTheSameSecondAsTheStartIsAccepted) {
+    Show();
+    OpenFile(65900000);
+    At(10800000, 10);
+    frm->actCutStartTime->trigger();
+    At(10200000, 10);
+    frm->actCutEndTime->trigger();
+    EXPECT_TRUE(dialogs->Shown.empty());
+    EXPECT_EQ(frm->stbPosition->SelStart(), 10);
+    EXPECT_EQ(frm->stbPosition->SelEnd(), 10);
+    EXPECT_EQ(frm->TimeInfo().StartMark, 10800);
+    EXPECT_EQ(frm->TimeInfo().EndMark, 10200);
+    EXPECT_EQ(Text(frm->labTimeS), "00:00:10.800");
+    EXPECT_EQ(Text(frm->labTimeE), "00:00:10.200");
+    EXPECT_TRUE(frm->bbSelectAudio->isEnabled());
+}
+
+TEST_F(WindowStateTest, EndMarkBeforeTheStartIsRefusedWithAWarning) {
+    Show();
+    OpenFile(65900000);
+    At(20000000, 20);
+    frm->actCutStartTime->trigger();
+    At(30000000, 30);
+    frm->actCutEndTime->trigger();
+    frm->actDeleteAudio->trigger();
+
+    At(12000000, 12);
+    frm->actCutEndTime->trigger();
+    ASSERT_EQ(dialogs->Shown.size(), 1u);
+    EXPECT_EQ(dialogs->Shown[0].Caption, "Warning");
+    EXPECT_EQ(dialogs->Shown[0].Text, "The ending point shall be after the starting point. Please reset.");
+    EXPECT_EQ(dialogs->Shown[0].Kind, TMsgKind::Warning);
+    EXPECT_EQ(Text(frm->labTimeE), "00:00:00.000");
+    EXPECT_EQ(frm->stbPosition->SelEnd(), 0);
+    EXPECT_EQ(frm->TimeInfo().EndMark, 0);
+    // The mode chosen before stays, with its buttons.
+    EXPECT_EQ(frm->Control().TrimMode, 2);
+    EXPECT_TRUE(frm->bbSelectAudio->isEnabled());
+    EXPECT_FALSE(frm->bbDeleteAudio->isEnabled());
+    EXPECT_TRUE(frm->bbSaveFile->isEnabled());
+}
+
+TEST_F(WindowStateTest, EndMarkWithoutStartAndStartAfterEndNeedNoMessage) {
+    Show();
+    OpenFile(65900000);
+    At(3000000, 3);
+    frm->actCutEndTime->trigger(); // selection start 0
+    At(40000000, 40);
+    frm->actCutStartTime->trigger(); // past the end mark: not checked
+    EXPECT_TRUE(dialogs->Shown.empty());
+    EXPECT_EQ(frm->stbPosition->SelStart(), 40);
+    EXPECT_EQ(frm->stbPosition->SelEnd(), 3);
+    EXPECT_EQ(frm->TimeInfo().StartMark, 40000);
+}
+
+TEST_F(WindowStateTest, DisabledActionsDoNothing) {
+    Show();
+    QTest::mouseClick(frm->bbSelectAudio, Qt::LeftButton);
+    frm->actDeleteAudio->trigger();
+    EXPECT_EQ(frm->Control().TrimMode, 0);
+}
