@@ -1,0 +1,112 @@
+#include "PlayThreads.h"
+
+#include "MediaApi.h"
+#include "Playback.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+void Sleep10ms() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+} // namespace
+
+const TPlayerEvents& PlayerEvents() {
+    static const TPlayerEvents events = [] {
+        uint32_t base = sdl::SDL_RegisterEvents(4);
+        if (base == static_cast<uint32_t>(-1)) base = SDL_USEREVENT; // every user event number taken
+        return TPlayerEvents{base, base + 1, base + 2, base + 3};
+    }();
+    return events;
+}
+
+void PostPlayerEvent(uint32_t type, uint32_t serial) {
+    SDL_Event event{};
+    event.type = type;
+    event.user.code = static_cast<Sint32>(serial);
+    sdl::SDL_PushEvent(&event);
+}
+
+// ---- Play thread ------------------------------------------------------------------------------
+
+TPlayThread::TPlayThread(TCustomPlayer& owner, std::shared_ptr<TPlayback> playback)
+    : TThread("play"), FOwner(owner), FPlayback(std::move(playback)) {
+    FreeOnTerminate = true;
+}
+
+void TPlayThread::Execute() {
+    FOwner.DoState(psPlay);
+    EventLoop();
+    FPlayback.reset();
+    FOwner.QuitSDL();
+    FOwner.DoState(psStop);
+    // Only now may a waiting stop return: psStop has been reported and SDL released.
+    TPlayThread* self = this;
+    FOwner.FPlayThread.compare_exchange_strong(self, nullptr);
+    FOwner.FLivePlayThreads.fetch_sub(1);
+    WakeMainThread();
+}
+
+void TPlayThread::EventLoop() {
+    const TPlayerEvents& events = PlayerEvents();
+    TPlayback& playback = *FPlayback;
+    SDL_Event event;
+    for (;;) {
+        if (!sdl::SDL_WaitEvent(&event)) {
+            FOwner.ExitPlayback(&playback);
+            return;
+        }
+        // Another thread closed this playback (a stop that stopped waiting for this loop).
+        if (FOwner.CurrentPlayback().get() != &playback) return;
+        if (event.type == SDL_QUIT) {
+            FOwner.ExitPlayback(&playback);
+            return;
+        }
+        // Events of an earlier playback may still be queued; other SDL events are ignored.
+        if (event.type < SDL_USEREVENT || static_cast<uint32_t>(event.user.code) != playback.Serial) continue;
+        if (event.type == events.Quit) {
+            FOwner.ExitPlayback(&playback);
+            return;
+        }
+        if (event.type == events.Refresh)
+            FOwner.RefreshTimer(playback);
+        else if (event.type == events.Redraw)
+            FOwner.DrawWaveform(playback);
+    }
+}
+
+// ---- Stop and pause helpers ---------------------------------------------------------------
+
+TStopThread::TStopThread(TCustomPlayer& owner, uint32_t serial)
+    : TThread("stop"), FOwner(owner), FSerial(serial) {}
+
+void TStopThread::Execute() {
+    const uint32_t quit = PlayerEvents().Quit;
+    PostPlayerEvent(quit, FSerial);
+    int i = 0;
+    while (FOwner.FPlayThread.load()) {
+        std::shared_ptr<TPlayback> playback = FOwner.CurrentPlayback();
+        if (playback && playback->Reading && i > 20) break;
+        Sleep10ms();
+        if (++i > 100) break;
+        if (i % 20 == 0) PostPlayerEvent(quit, FSerial);
+    }
+    // The event loop did not take the request (it may be waiting for the main thread): close the
+    // playback from here. The loop notices and ends on its own later.
+    FOwner.ExitPlayback();
+}
+
+TPauseThread::TPauseThread(TCustomPlayer& owner, std::shared_ptr<TPlayback> playback)
+    : TThread("pause"), FOwner(owner), FPlayback(std::move(playback)) {}
+
+void TPauseThread::Execute() {
+    for (int i = 0; i <= 100; ++i) {
+        if (FOwner.CurrentPlayback() != FPlayback) break;
+        if (!FPlayback->SeekRequest.load()) break;
+        if (FPlayback->Reading && i > 20) break;
+        Sleep10ms();
+    }
+}

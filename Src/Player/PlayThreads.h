@@ -1,0 +1,54 @@
+// The player's threads: the play thread with its SDL event loop, and the two helpers the main
+// thread waits for while a stop or a pause takes effect.
+#pragma once
+
+#include "FFPlay.h"
+#include "MyUtils.h"
+
+#include <memory>
+
+class TPlayback;
+
+// Reports psPlay, runs the event loop of one playback until it is told to quit, releases SDL and
+// reports psStop. Frees itself when it ends.
+class TPlayThread : public TThread {
+public:
+    TPlayThread(TCustomPlayer& owner, std::shared_ptr<TPlayback> playback);
+
+protected:
+    void Execute() override;
+
+private:
+    void EventLoop();
+
+    TCustomPlayer& FOwner;
+    std::shared_ptr<TPlayback> FPlayback;
+};
+
+// Posts the quit request and waits for the play thread to end: at most about a second, or about
+// 0.2 s while the read thread is inside a read; then closes the playback itself if it still exists.
+class TStopThread : public TThread {
+public:
+    TStopThread(TCustomPlayer& owner, uint32_t serial);
+
+protected:
+    void Execute() override;
+
+private:
+    TCustomPlayer& FOwner;
+    uint32_t FSerial;
+};
+
+// Waits until a pending seek has been carried out (at most about a second, or 0.2 s while the
+// read thread is inside a read).
+class TPauseThread : public TThread {
+public:
+    TPauseThread(TCustomPlayer& owner, std::shared_ptr<TPlayback> playback);
+
+protected:
+    void Execute() override;
+
+private:
+    TCustomPlayer& FOwner;
+    std::shared_ptr<TPlayback> FPlayback;
+};
