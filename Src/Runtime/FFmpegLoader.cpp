@@ -12,6 +12,11 @@ namespace {
 
 const char* kLoaderSource = "Src/FFmpegLoader";
 
+// Releasing a library clears its entry points and its handle, but the code stays mapped: the
+// media libraries and their dependencies keep threads, thread-local data and exit handlers that
+// must not outlive their code, and a later load gets the same instance back.
+const int kOpenFlags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
+
 // Module-level state; touched on the main thread only (see the header).
 std::string gLastError;
 std::string gLibPath;
@@ -254,9 +259,9 @@ void* LoadLibraryFrom(const std::string& folder, const std::string& file, std::s
         std::string bare = dir.size() > 1 ? dir.substr(0, dir.size() - 1) : dir;
         if (UpperCase(path).find(UpperCase(bare)) == std::string::npos)
             SetEnvironmentVariable("PATH", path.empty() ? bare : bare + ":" + path);
-        handle = ::dlopen((dir + file).c_str(), RTLD_NOW | RTLD_LOCAL);
+        handle = ::dlopen((dir + file).c_str(), kOpenFlags);
     } else {
-        handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+        handle = ::dlopen(file.c_str(), kOpenFlags);
     }
     if (!handle) {
         const char* why = ::dlerror();
