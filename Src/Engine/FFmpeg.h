@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -79,6 +80,11 @@ public:
     void BreakConvert(bool wait);
     void ConvertProc();
     void DoTerminate();
+    // Stops a running conversion and waits until every thread of this engine has left it (the
+    // termination callback included). The destructor does this too, but only after a derived
+    // class's members are gone: a derived class whose callbacks use its own members calls it
+    // first in its own destructor.
+    void StopAndWait();
 
     // ---- Options ------------------------------------------------------------------------
     void ApplyOption(const std::string& name, const std::string& value);
@@ -97,6 +103,10 @@ public:
     void NewAudioStream(AVFormatContext* output);
     void NewVideoStream(AVFormatContext* output);
     void NewSubtitleStream(AVFormatContext* output);
+    // Raise FFmpegException naming the full table when one more input file, or `newEntries`
+    // more output file entries (join mode adds one per input), would not fit.
+    void CheckInputFileRoom() const;
+    void CheckOutputFileRoom(int newEntries = 1) const;
 
     // ---- Results and callbacks ------------------------------------------------------------
     bool Converting() const { return FConverting; }
@@ -210,11 +220,124 @@ public:
     std::string FLastError;
 
 protected:
-    // The conversion itself: setup, main loop, normal end. Raises FFmpegException.
-    void RunConversion();
+    // The conversion itself: setup, main loop, normal end. Raises FFmpegException. Virtual so
+    // that a test can put a controllable run in its place.
+    virtual void RunConversion();
 
-    // ---- Option handlers (Options*.cpp) -----------------------------------------------------
-    // (declared by the option table's files below this line)
+    // ---- Option handlers (Options.cpp, OptionHandlers.cpp, VideoOptions.cpp, Presets.cpp) -----
+    // One public operation per option; ApplyOption dispatches to them by name. Each takes the
+    // option's text value, converts it and raises FFmpegException, EConvertError or
+    // EAssertionFailed on bad input. They run on the configuring thread, before BeginConvert.
+public:
+    // "L", "h", "version", "formats", "benchmark", "i", "y": only logged.
+    void OptDoNothing(const std::string& name);
+    void OptFormat(const std::string& value);                // "f": next input and next output
+    void OptMap(const std::string& value);                   // "map": file:stream[:syncfile:syncstream]
+    void OptMapMetaData(const std::string& value);           // "map_meta_data": outfile:infile
+    void OptRecordingTime(const std::string& value);         // "t"
+    void OptLimitFileSize(const std::string& value);         // "fs"
+    void OptStartTime(const std::string& value);             // "ss"
+    void OptInputTsOffset(const std::string& value);         // "itsoffset"
+    void OptInputTsScale(const std::string& value);          // "itsscale": stream:scale
+    void OptRecordingTimestamp(const std::string& value);    // "timestamp"
+    void OptMetadata(const std::string& value);              // "metadata": key=value
+    void OptDataFrames(const std::string& value);            // "dframes"
+    void OptAudioFrames(const std::string& value);           // "aframes"
+    void OptVideoFrames(const std::string& value);           // "vframes"
+    void OptPacketDump(const std::string& value);            // "dump"
+    void OptHexDump(const std::string& value);               // "hex"
+    void OptRateEmulation(const std::string& value);         // "re"
+    void OptLoopInput(const std::string& value);             // "loop_input"
+    void OptLoopOutput(const std::string& value);            // "loop_output"
+    void OptVerbose(const std::string& value);               // "v"
+    void OptLogLevel(const std::string& value);              // "loglevel"
+    void OptThreads(const std::string& value);               // "threads": always refused
+    void OptAudioSyncMethod(const std::string& value);       // "async"
+    void OptAudioDriftThreshold(const std::string& value);   // "adrift_threshold"
+    void OptCopyTs(const std::string& value);                // "copyts"
+    void OptShortest(const std::string& value);              // "shortest"
+    void OptDtsDeltaThreshold(const std::string& value);     // "dts_delta_threshold"
+    void OptProgramId(const std::string& value);             // "programid"
+    void OptExitOnError(const std::string& value);           // "xerror"
+    void OptCopyInitialNonKeyframes(const std::string& value); // "copyinkf"
+    void OptInputSync(const std::string& value);             // "isync"
+    void OptMuxMaxDelay(const std::string& value);           // "muxdelay"
+    void OptMuxPreload(const std::string& value);            // "muxpreload"
+    // "b", "ab", "vb": the codec option "b"; the result of SetOptionDefault.
+    bool OptBitrate(const std::string& name, const std::string& value);
+    void OptAudioQScale(const std::string& value);           // "aq"
+    void OptAudioSampleRate(const std::string& value);       // "ar"
+    void OptAudioChannels(const std::string& value);         // "ac"
+    void OptAudioDisable(const std::string& value);          // "an"
+    void OptVideoDisable(const std::string& value);          // "vn"
+    void OptSubtitleDisable(const std::string& value);       // "sn"
+    void OptAudioCodec(const std::string& value);            // "acodec"
+    void OptVideoCodec(const std::string& value);            // "vcodec"
+    void OptSubtitleCodec(const std::string& value);         // "scodec"
+    void OptAudioTag(const std::string& value);              // "atag"
+    void OptVideoTag(const std::string& value);              // "vtag"
+    void OptSubtitleTag(const std::string& value);           // "stag"
+    void OptAudioVolume(const std::string& value);           // "vol"
+    void OptNewAudioStream(const std::string& value);        // "newaudio"
+    void OptNewVideoStream(const std::string& value);        // "newvideo"
+    void OptNewSubtitleStream(const std::string& value);     // "newsubtitle"
+    void OptAudioLanguage(const std::string& value);         // "alang"
+    void OptSubtitleLanguage(const std::string& value);      // "slang"
+    void OptSampleFmt(const std::string& value);             // "sample_fmt" ("list" logs them)
+    // "absf", "vbsf", "sbsf": appends to the pending chain chosen by the name's first letter.
+    void OptBitstreamFilter(const std::string& name, const std::string& value);
+
+    // Video options the engine stores without acting on them (FVideoSettings). The named ones
+    // are those the conversion component applies from its output record.
+    void OptVideoSetting(const std::string& name, const std::string& value);
+    void OptFrameRate(const std::string& value);             // "r"
+    void OptFrameSize(const std::string& value);             // "s"
+    void OptFrameAspectRatio(const std::string& value);      // "aspect"
+    void OptFrameCropTop(const std::string& value);          // "croptop"
+    void OptFrameCropBottom(const std::string& value);       // "cropbottom"
+    void OptFrameCropLeft(const std::string& value);         // "cropleft"
+    void OptFrameCropRight(const std::string& value);        // "cropright"
+    void OptFramePadTop(const std::string& value);           // "padtop"
+    void OptFramePadBottom(const std::string& value);        // "padbottom"
+    void OptFramePadLeft(const std::string& value);          // "padleft"
+    void OptFramePadRight(const std::string& value);         // "padright"
+    void OptPadColor(const std::string& value);              // "padcolor"
+    void OptVideoFilters(const std::string& value);          // "vfilters"
+    void OptVideoSync(const std::string& value);             // "vsync"
+    void OptTarget(const std::string& value);                // "target", e.g. "pal-dvd"
+    // The target routine with its parts: type "vcd"/"svcd"/"dvd", norm "auto"/"pal"/"ntsc" and
+    // the norm assumed when "auto" cannot decide.
+    void OptTarget(const std::string& type, const std::string& norm, const std::string& defaultNorm);
+    // The stored value of a video option, or "" when it was never set.
+    std::string VideoSetting(const std::string& name) const;
+
+    // ---- Lifecycle internals (Engine.cpp, EngineThreads.cpp) -------------------------------
+private:
+    friend class TConvertThread;
+    friend class TWaitThread;
+    friend class TDoTerminateThread;
+    // Raises FFmpegException unless the converter's libraries are loaded.
+    void RequireLibraries() const;
+    // Keeps a started helper thread until it has ended (the engine frees its threads itself).
+    void AdoptThread(std::unique_ptr<TThread> thread);
+    // Waits for and frees helper threads: the ended ones, or all of them, and with `all` also
+    // the conversion thread of the last run.
+    void ReapThreads(bool all);
+
+    // Guards FOwnedConvertThread, FHelperThreads and the decisions of BeginConvert and
+    // EndConvert (start a run or report termination), which may come from different threads
+    // (a terminating task starts the next one while the application stops them all). Never
+    // held while waiting for a thread or calling a callback.
+    std::mutex FThreadsLock;
+    // The conversion thread of the current run; FConvertThread points at it while it runs.
+    std::unique_ptr<TConvertThread> FOwnedConvertThread;
+    std::vector<std::unique_ptr<TThread>> FHelperThreads; // wait and terminate threads
+    // Set once termination is claimed without a run (a failed validation, or EndConvert on a
+    // task that never ran), so that a second EndConvert or a late BeginConvert does nothing.
+    // Cleared by Reset.
+    std::atomic<bool> FTerminating{false};
+
+protected:
 
     // ---- Run path (Input*.cpp, Output*.cpp, Mapping*.cpp, Transcode*.cpp, Audio*.cpp,
     //      Progress*.cpp). Its private state lives in FRun.
