@@ -36,12 +36,16 @@ bool IsPcmFormat(TMediaFormat format); // Wav16, WavFloat
 
 // ---- Source signals -------------------------------------------------------------------------
 
-// Period of the PCM ramp in samples.
+// The PCM ramp: an arithmetic progression of 16-bit codes with an odd step, wrapping every
+// kRampPeriod samples. The large step keeps it away from zero (no quiet stretch, so silence
+// checks work on PCM too) and makes it correlate sharply like noise.
 constexpr int64_t kRampPeriod = 65536;
+constexpr int64_t kRampStep = 2053;
 
 // The source signal before encoding: sample n (0-based) of channel c, in -1..1.
-// PCM formats (Wav16, WavFloat): a ramp, value (((n + c * 4096) mod 65536) - 32768) / 32768, so
-// every 16-bit sample names its index modulo 65536 exactly (and the channel order shows).
+// PCM formats (Wav16, WavFloat): the ramp, value (((n * kRampStep + c * 4096) mod 65536) - 32768)
+// / 32768, so every 16-bit sample names its index modulo 65536 exactly (and the channel order
+// shows).
 // Lossy formats: a position code with no silent stretch anywhere: band-limited pseudo-noise
 // (different per channel and never repeating) plus a tone whose pitch steps every 100 ms.
 float SourceSample(const TMediaSpec& spec, int64_t n, int channel);
