@@ -2,7 +2,6 @@
 
 #include <QMetaObject>
 #include <QPainter>
-#include <QResizeEvent>
 #include <cstring>
 
 TPlayScreen::TPlayScreen(QWidget* parent) : QFrame(parent) {
@@ -13,6 +12,16 @@ TPlayScreen::TPlayScreen(QWidget* parent) : QFrame(parent) {
     pal.setColor(QPalette::Window, Qt::white);
     pal.setColor(QPalette::Disabled, QPalette::Window, Qt::white);
     setPalette(pal);
+}
+
+void TPlayScreen::GetClientSize(int& width, int& height) {
+    // Asked on the UI thread.
+    width = contentsRect().width();
+    height = contentsRect().height();
+}
+
+void TPlayScreen::PresentFrame(const uint32_t* pixels, int width, int height) {
+    ShowFrame(pixels, width, height, width * 4);
 }
 
 void TPlayScreen::ShowFrame(const uint32_t* pixels, int width, int height, int stride) {
@@ -46,12 +55,6 @@ void TPlayScreen::RequestRepaint() {
 QImage TPlayScreen::Frame() const {
     std::lock_guard<std::mutex> guard(FFrameLock);
     return FFrame.copy();
-}
-
-void TPlayScreen::resizeEvent(QResizeEvent* event) {
-    QFrame::resizeEvent(event);
-    FClientWidth = contentsRect().width();
-    FClientHeight = contentsRect().height();
 }
 
 void TPlayScreen::paintEvent(QPaintEvent* event) {

@@ -2,17 +2,23 @@
 // Frames arrive on the player's thread; they are copied there and painted on the UI thread.
 #pragma once
 
+#include "HostWindow.h"
+
 #include <QFrame>
 #include <QImage>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 
-class TPlayScreen : public QFrame {
+class TPlayScreen : public QFrame, public IPlayerHost {
     Q_OBJECT
 
 public:
     explicit TPlayScreen(QWidget* parent = nullptr);
+
+    // The player's host: the drawing area's size, and frames handed over on the play thread.
+    void GetClientSize(int& width, int& height) override;
+    void PresentFrame(const uint32_t* pixels, int width, int height) override;
 
     // Any thread: copies a 32-bit frame (0xAARRGGBB words, `stride` bytes per line) and asks the
     // UI thread to repaint.
@@ -20,17 +26,12 @@ public:
     // Any thread: forgets the frame (the screen shows its empty background again).
     void ClearFrame();
 
-    // Any thread: the size of the drawing area in pixels.
-    int ClientWidth() const { return FClientWidth; }
-    int ClientHeight() const { return FClientHeight; }
-
     // UI thread: a copy of the frame shown last (null when none); counts frames received.
     QImage Frame() const;
     uint64_t FrameCount() const { return FFrameCount; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void RequestRepaint();
@@ -38,6 +39,4 @@ private:
     mutable std::mutex FFrameLock; // guards FFrame
     QImage FFrame;
     std::atomic<uint64_t> FFrameCount{0};
-    std::atomic<int> FClientWidth{0};
-    std::atomic<int> FClientHeight{0};
 };

@@ -34,10 +34,24 @@ TfrmMain::TfrmMain(std::unique_ptr<TDialogs> dialogs, QWidget* parent)
     setFixedSize(704, 246);
     CreateActions();
     CreateControls();
+    CreateComponents();
     FormCreate();
 }
 
-TfrmMain::~TfrmMain() = default;
+// The components go before the controls: the player draws into the play screen until it stops.
+TfrmMain::~TfrmMain() {
+    FFPlayer.reset();
+}
+
+void TfrmMain::CreateComponents() {
+    FFPlayer = std::make_unique<TFFPlayer>();
+    FFPlayer->OnFileOpen = [this](TCustomPlayer*, int64_t duration, int frameWidth, int frameHeight,
+                                  int& screenWidth, int& screenHeight) {
+        FFPlayerFileOpen(duration, frameWidth, frameHeight, screenWidth, screenHeight);
+    };
+    FFPlayer->OnPosition = [this](TCustomPlayer*, int64_t pts) { FFPlayerPosition(pts); };
+    FFPlayer->OnState = [this](TCustomPlayer*, TPlayState state) { FFPlayerState(PlayStateNumber(state)); };
+}
 
 int TfrmMain::Tag(const QObject* control) {
     return control->property("Tag").toInt();
@@ -87,8 +101,8 @@ void TfrmMain::FormShow() {
         ShowMessage(FFLoader().LastErrMsg());
         failed = true;
     }
-    if (!FFLoader().LoadLibs(PlayerLibs)) {
-        ShowMessage(FFLoader().LastErrMsg());
+    if (!FFPlayer->LoadAVLib(folder)) {
+        ShowMessage(FFPlayer->LastErrMsg);
         failed = true;
     }
     if (failed) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Dialogs.h"
+#include "FFPlay.h"
 
 #include <QWidget>
 #include <atomic>
@@ -70,6 +71,7 @@ public:
     void pmNewsClick();
 
     void actAddRemoveFileExecute();
+    bool CheckInputFile(const std::string& FileName);
     void FFPlayerFileOpen(int64_t ADuration, int AFrameWidth, int AFrameHeight, int& AScreenWidth,
                           int& AScreenHeight);
     void FFPlayerPosition(int64_t APTS);
@@ -97,6 +99,9 @@ public:
 
     // The Tag of a control (0 unless set).
     static int Tag(const QObject* control);
+
+    // ---- Components -------------------------------------------------------------------------
+    std::unique_ptr<TFFPlayer> FFPlayer;
 
     // ---- Controls --------------------------------------------------------------------------
     TPlayScreen* memPlayScreen = nullptr;
@@ -148,6 +153,11 @@ protected:
 
 private:
     void CreateControls();
+    void CreateComponents();
+    // The player's states as the window numbers them: play 0, pause 1, stop 2, end 3, resume 4, step 5.
+    static int PlayStateNumber(TPlayState state);
+    // Waits `ms` milliseconds while serving the calls that workers hand to the main thread.
+    static void Delay(int ms);
     void CreateActions();
     // Enables a control; a button linked to an action enables the action, which it follows.
     void SetControlEnabled(QWidget* control, bool enabled);
@@ -158,5 +168,6 @@ private:
     rTimeInfo FTimeInfo;
     rInputStreamInfo FStreamInfo;
     rControl FControl;
-    bool FShown = false; // FormShow ran
+    bool FShown = false;    // FormShow ran
+    std::string FInputFile; // the file open in the player (the one saves read)
 };

@@ -6,10 +6,13 @@
 #include "UnitConst.h"
 #include "UnitFunction.h"
 
+#include "MyUtils.h"
+
 #include <QAction>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <chrono>
 
 using namespace UnitConst;
 
@@ -19,6 +22,34 @@ void SetLabel(QLabel* label, const QString& text) {
     label->adjustSize();
 }
 } // namespace
+
+// ---- Adding a file ----------------------------------------------------------------------------
+
+void TfrmMain::actAddRemoveFileExecute() {
+    bool fileWasOpen = Tag(bbAddRemoveFile) != 0;
+    if (fileWasOpen) FFPlayer->Pause();
+    if (!FDialogs->ExecuteOpen(this, odInputFile)) {
+        if (fileWasOpen) FFPlayer->Resume();
+        return;
+    }
+    std::string name = odInputFile.FileName;
+    // A refused file leaves the open one paused, and saves keep reading the open one.
+    if (!CheckInputFile(name)) return;
+    if (!FFPlayer->Open(name, memPlayScreen)) {
+        // The player has closed what was open: back to the state without a file.
+        ShowMessage(FFPlayer->LastErrMsg);
+        FInputFile.clear();
+        memPlayScreen->ClearFrame();
+        ResetControls(0);
+        panInformation->show();
+        bbAddRemoveFile->setProperty("Tag", 0);
+        return;
+    }
+    FInputFile = name;
+    ResetControls(1);
+    FControl.Following = true;
+    if (!fileWasOpen) bbAddRemoveFile->setProperty("Tag", Tag(bbAddRemoveFile) + 1);
+}
 
 // ---- Player events ----------------------------------------------------------------------------
 
@@ -49,6 +80,77 @@ void TfrmMain::FFPlayerState(int AState) {
 
 bool TfrmMain::IsMouseButtonDown() {
     return QGuiApplication::mouseButtons() & Qt::LeftButton;
+}
+
+int TfrmMain::PlayStateNumber(TPlayState state) {
+    switch (state) {
+    case psPlay:
+        return 0;
+    case psPause:
+        return 1;
+    case psStop:
+        return 2;
+    case psEnd:
+        return 3;
+    case psResume:
+        return 4;
+    case psStep:
+        return 5;
+    }
+    return 0;
+}
+
+// ---- Playback control -----------------------------------------------------------------------
+
+void TfrmMain::bbPlayClick() {
+    FControl.Following = true;
+    FFPlayer->Resume();
+    // After the end the file is opened again, which plays it from the beginning.
+    if (FControl.PlayState == 3 && !FInputFile.empty()) FFPlayer->Open(FInputFile, memPlayScreen);
+}
+
+// Pauses: Play continues from the same place.
+void TfrmMain::bbStopClick() {
+    FFPlayer->Pause();
+}
+
+void TfrmMain::Delay(int ms) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    WaitUntil([until] { return std::chrono::steady_clock::now() >= until; });
+}
+
+// The bar stops following playback until Play is pressed.
+void TfrmMain::actGotoFirstExecute() {
+    FControl.Following = false;
+    FFPlayer->Pause();
+    FFPlayer->Seek(0);
+    FFPlayer->Resume();
+    Delay(100); // lets the player show the new place
+    FFPlayer->Pause();
+    stbPosition->SetPosition(0);
+}
+
+void TfrmMain::actGotoEndExecute() {
+    FControl.Following = false;
+    FFPlayer->Pause();
+    // The duration cut down to a whole multiple of 10 seconds.
+    FFPlayer->Seek(FTimeInfo.TotalTime / 10000000 * 10000000);
+    FFPlayer->Resume();
+    Delay(100);
+    FFPlayer->Pause();
+    stbPosition->SetPosition(stbPosition->Max());
+}
+
+void TfrmMain::stbPositionMouseDown() {
+    FFPlayer->Pause();
+}
+
+void TfrmMain::stbPositionMouseUp() {
+    if (!FControl.SeekLock && !IsMouseButtonDown()) {
+        if (stbPosition->Max() != 0)
+            FFPlayer->Seek(FTimeInfo.TotalTime * stbPosition->Position() / stbPosition->Max());
+    }
+    FFPlayer->Resume();
 }
 
 // ---- Marks and modes ------------------------------------------------------------------------
@@ -88,12 +190,13 @@ void TfrmMain::actDeleteAudioExecute() {
     SetControlEnabled(bbSaveFile, true);
 }
 
-// ---- Waiting for the player ------------------------------------------------------------------
+// ---- Intake ---------------------------------------------------------------------------------
 
-void TfrmMain::actAddRemoveFileExecute() {}
-void TfrmMain::bbPlayClick() {}
-void TfrmMain::bbStopClick() {}
-void TfrmMain::actGotoFirstExecute() {}
-void TfrmMain::actGotoEndExecute() {}
-void TfrmMain::stbPositionMouseDown() {}
-void TfrmMain::stbPositionMouseUp() {}
+bool TfrmMain::CheckInputFile(const std::string& FileName) {
+    std::string ext = LowerCase(ExtractFileExt(FileName));
+    if (ext.empty() || std::string(".mp3.aac.wav.wma.ogg").find(ext) == std::string::npos) {
+        ShowMessage("The file format is not supported. Please re-add files.");
+        return false;
+    }
+    return true;
+}

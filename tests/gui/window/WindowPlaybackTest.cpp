@@ -1,0 +1,171 @@
+// Adding files and playing them in the real window with the real player (SDL's dummy driver):
+// the file-open event, positions, the go-to actions, the position bar's mouse handling, playing
+// again after the end, and the waveform on the play screen.
+#include "WindowFixture.h"
+
+#include "TestLibs.h"
+#include "TestMedia.h"
+
+#include <QImage>
+#include <QTest>
+
+namespace {
+
+constexpr int64_t kSecond = 1000000;
+
+// Runs the UI thread (and the calls workers hand to it) until `done` or the timeout.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
+    return QTest::qWaitFor(done, timeoutMs);
+}
+
+} // namespace
+
+class WindowPlaybackTest : public WindowTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(LoadTestLibs(ConverterLibs));
+        WindowTest::SetUp();
+        Show();
+        ASSERT_TRUE(dialogs->Shown.empty());
+    }
+    // Adds `file` through the open dialog.
+    void Add(const std::string& file) {
+        dialogs->OpenNames.push_back(file);
+        frm->actAddRemoveFile->trigger();
+    }
+    bool Playing() const { return frm->Control().PlayState == 0 || frm->Control().PlayState == 4; }
+    // Waits for a position report at or after `t` µs.
+    bool WaitForPosition(int64_t t, int timeoutMs = 5000) {
+        return WaitFor([&] { return frm->TimeInfo().PlayTime >= t; }, timeoutMs);
+    }
+    // A 65.9 s mono WAV (small and quick to generate).
+    static std::string LongWav() { return TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 65.9, 22050, 1, 0}); }
+};
+
+TEST_F(WindowPlaybackTest, AddedFileOpensPlaysAndFillsTheBar) {
+    std::string file = LongWav();
+    Add(file);
+    ASSERT_TRUE(dialogs->Shown.empty()) << dialogs->Shown[0].Text;
+    EXPECT_EQ(dialogs->OpenFilters.at(0), "Audio Files|*.MP3;*.AAC;*.WAV;*.WMA;*.OGG;|All Files|*.*");
+    EXPECT_EQ(frm->FFPlayer->FileName(), file);
+    EXPECT_EQ(TfrmMain::Tag(frm->bbAddRemoveFile), 1);
+    EXPECT_EQ(frm->TimeInfo().TotalTime, 65900000);
+    EXPECT_EQ(frm->stbPosition->Max(), 65);
+    EXPECT_EQ(Text(frm->labTotalTime), "00:01:05.900");
+    EXPECT_TRUE(frm->bbPlay->isEnabled());
+    EXPECT_TRUE(frm->stbPosition->isEnabled());
+    EXPECT_FALSE(frm->panInformation->isVisible());
+    EXPECT_FALSE(frm->Control().SeekLock);
+
+    // Positions arrive and move the label; the bar follows.
+    ASSERT_TRUE(WaitForPosition(1100000)) << frm->TimeInfo().PlayTime;
+    EXPECT_EQ(Text(frm->labRunTime).substr(0, 7), "00:00:0");
+    EXPECT_TRUE(WaitFor([&] { return frm->stbPosition->Position() >= 1; }));
+
+    // The play screen shows the waveform: a black frame with white bars.
+    ASSERT_TRUE(WaitFor([&] { return frm->memPlayScreen->FrameCount() > 3; }));
+    QImage frame = frm->memPlayScreen->Frame();
+    ASSERT_FALSE(frame.isNull());
+    EXPECT_EQ(frame.width(), frm->memPlayScreen->contentsRect().width());
+    EXPECT_EQ(frame.height(), frm->memPlayScreen->contentsRect().height());
+    int white = 0, black = 0;
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x) {
+            QRgb c = frame.pixel(x, y) & 0xFFFFFF;
+            white += c == 0xFFFFFF;
+            black += c == 0;
+        }
+    EXPECT_GT(white, frame.width());      // the bars (a ramp is never silent)
+    EXPECT_GT(black, frame.width() * 10); // the background
+
+    // Stop pauses, Play continues from the same place.
+    frm->bbStop->click();
+    EXPECT_EQ(frm->Control().PlayState, 1);
+    int64_t paused = frm->TimeInfo().PlayTime;
+    QTest::qWait(300);
+    EXPECT_LE(frm->TimeInfo().PlayTime, paused + 50000);
+    frm->bbPlay->click();
+    EXPECT_EQ(frm->Control().PlayState, 4);
+    ASSERT_TRUE(WaitForPosition(paused + 100000));
+    EXPECT_LT(frm->TimeInfo().PlayTime, paused + 2 * kSecond);
+}
+
+TEST_F(WindowPlaybackTest, GoToEndAndBeginMoveThePlayerAndTheBar) {
+    Add(LongWav());
+    ASSERT_TRUE(WaitForPosition(200000));
+
+    frm->actGotoEnd->trigger();
+    EXPECT_EQ(frm->stbPosition->Position(), 65);
+    EXPECT_FALSE(frm->Control().Following);
+    EXPECT_EQ(frm->Control().PlayState, 1); // paused again
+    // The player went to 60 s, the duration cut down to whole 10 seconds.
+    ASSERT_TRUE(WaitForPosition(59 * kSecond)) << frm->TimeInfo().PlayTime;
+    EXPECT_LT(frm->TimeInfo().PlayTime, 61 * kSecond);
+
+    // Playing on: positions come but the bar stays until Play is pressed.
+    frm->FFPlayer->Resume();
+    QTest::qWait(300);
+    EXPECT_EQ(frm->stbPosition->Position(), 65);
+
+    frm->actGotoFirst->trigger();
+    EXPECT_EQ(frm->stbPosition->Position(), 0);
+    ASSERT_TRUE(WaitFor([&] { return frm->TimeInfo().PlayTime < kSecond; })) << frm->TimeInfo().PlayTime;
+    frm->bbPlay->click();
+    EXPECT_TRUE(frm->Control().Following);
+}
+
+TEST_F(WindowPlaybackTest, ReleasingTheBarSeeksUnlessTheButtonIsStillDown) {
+    Add(LongWav());
+    ASSERT_TRUE(WaitForPosition(100000));
+    TTrackBar* bar = frm->stbPosition;
+    QPoint at30(bar->ValueToX(30), bar->height() / 2);
+
+    // Press: the player pauses and the thumb jumps; release: seek to 30 s and play on.
+    QTest::mousePress(bar, Qt::LeftButton, {}, at30);
+    EXPECT_EQ(frm->Control().PlayState, 1);
+    EXPECT_EQ(bar->Position(), 30);
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, at30);
+    EXPECT_EQ(frm->Control().PlayState, 4);
+    ASSERT_TRUE(WaitForPosition(30 * kSecond - 100000)) << frm->TimeInfo().PlayTime;
+    EXPECT_LT(frm->TimeInfo().PlayTime, 32 * kSecond);
+
+    // A release handled while the primary button is still reported down resumes without seeking.
+    QPoint at50(bar->ValueToX(50), bar->height() / 2);
+    QTest::mousePress(bar, Qt::LeftButton, {}, at50);
+    ASSERT_TRUE(TfrmMain::IsMouseButtonDown());
+    frm->stbPositionMouseUp();
+    EXPECT_EQ(frm->Control().PlayState, 4);
+    QTest::qWait(400);
+    EXPECT_LT(frm->TimeInfo().PlayTime, 40 * kSecond);
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, at50); // ends the press (and seeks now)
+}
+
+TEST_F(WindowPlaybackTest, PlayAfterTheEndPlaysFromTheBeginning) {
+    Add(TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 1.0, 22050, 1, 0}));
+    ASSERT_TRUE(WaitFor([&] { return frm->Control().PlayState == 3; }, 6000));
+    frm->bbPlay->click();
+    EXPECT_NE(frm->Control().PlayState, 3);
+    // Positions start again from the beginning.
+    ASSERT_TRUE(WaitFor([&] { return frm->TimeInfo().PlayTime < 500000; }));
+    ASSERT_TRUE(WaitFor([&] { return frm->Control().PlayState == 3; }, 6000));
+}
+
+TEST_F(WindowPlaybackTest, CancellingTheDialogResumesAndARefusedFileKeepsTheOpenOne) {
+    std::string file = LongWav();
+    Add(file);
+    ASSERT_TRUE(WaitForPosition(100000));
+
+    dialogs->OpenNames.push_back(std::nullopt); // Cancel
+    frm->actAddRemoveFile->trigger();
+    EXPECT_EQ(frm->Control().PlayState, 4);
+
+    for (const char* name : {"/tmp/notes.txt", "/tmp/noextension"}) {
+        dialogs->Shown.clear();
+        Add(name);
+        ASSERT_EQ(dialogs->Shown.size(), 1u) << name;
+        EXPECT_EQ(dialogs->Shown[0].Text, "The file format is not supported. Please re-add files.");
+        EXPECT_EQ(frm->FFPlayer->FileName(), file);
+        EXPECT_EQ(frm->Control().PlayState, 1); // left paused
+        EXPECT_TRUE(frm->bbPlay->isEnabled());
+    }
+}
