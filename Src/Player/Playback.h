@@ -64,6 +64,7 @@ public:
     std::atomic<bool> AbortRequest{false};        // set once by ClosePlayback
     std::atomic<bool> Paused{false};              // main thread writes, read and audio threads poll
     std::atomic<bool> Reading{false};             // the read thread is inside a packet read
+    std::atomic<bool> ReadEnded{false};           // the last read met the end or an error; cleared by a seek
     std::atomic<int> AudioIndex{-1};              // -1 = no audio stream open
     std::atomic<int64_t> AudioStreamDuration{-1}; // µs; -1 when the stream has none
     TPacketQueue AudioQueue;

@@ -37,6 +37,9 @@ TTickResult EvaluatePositionTick(const TTickFacts& facts, int64_t& lastPosition)
     // The audio has ended before the container's end: report the end.
     if (facts.AudioStreamDuration > 0 && facts.AudioStreamDuration <= pos && pos < facts.Duration)
         pos = facts.Duration;
+    bool playedOut =
+        facts.QueuedPackets == 0 && facts.AudioPlayedOut && facts.ReadEnded && !facts.CaptureDevice;
+    if (playedOut && !facts.Reading && facts.Duration > 0) pos = facts.Duration;
     if (facts.Duration > 0 && pos >= facts.Duration) {
         pos = facts.Duration;
         // The final position is reported even when it is close to the last report.
@@ -48,8 +51,7 @@ TTickResult EvaluatePositionTick(const TTickFacts& facts, int64_t& lastPosition)
         lastPosition = pos;
         result.Report = true;
     }
-    result.Ended = facts.QueuedPackets == 0 && facts.AudioPlayedOut && !facts.CaptureDevice &&
-                   (!facts.Reading || pos == facts.Duration);
+    result.Ended = playedOut && (!facts.Reading || pos == facts.Duration);
     return result;
 }
 
@@ -97,6 +99,7 @@ void TCustomPlayer::PositionTick(TPlayback& playback) {
     facts.QueuedPackets = playback.AudioQueue.Count();
     facts.Reading = playback.Reading;
     facts.CaptureDevice = playback.CaptureDevice;
+    facts.ReadEnded = playback.ReadEnded;
     facts.AudioPlayedOut = playback.AudioPlayedOut();
 
     int64_t last = FLastPosition;

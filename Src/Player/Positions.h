@@ -24,6 +24,7 @@ struct TTickFacts {
     int QueuedPackets = 0;
     bool Reading = false;
     bool CaptureDevice = false;
+    bool ReadEnded = true;      // the read thread has met the end (or an error) and read nothing since
     bool AudioPlayedOut = true; // the decoder's output has been handed to the device in full
 };
 
@@ -35,4 +36,6 @@ struct TTickResult {
 };
 
 // One position check; `lastPosition` is the last position reported (updated when reporting).
+// Once everything has been played, the position is the duration: a container's duration may be
+// an estimate that the sound never reaches exactly.
 TTickResult EvaluatePositionTick(const TTickFacts& facts, int64_t& lastPosition);

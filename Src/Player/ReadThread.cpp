@@ -1,14 +1,6 @@
 // The read thread of a playback: opens the file, chooses and opens the stream to play, then
 // carries out pause and seek requests and feeds the packet queue until the playback is closed.
-#include <string>
-#if __has_include("FFUtils.h")
 #include "FFUtils.h"
-#else
-// TEMPORARY until the runtime's error texts land.
-static std::string FormatOpenError(const std::string& name, int code) {
-    return name + (code == -2 ? ": no such file or directory" : ": Error while opening file");
-}
-#endif
 #include "FFmpegLogger.h"
 #include "MediaApi.h"
 #include "Playback.h"
@@ -109,7 +101,7 @@ bool TPlayback::OpenInput() {
     int rc = OpenMediaInput(&context, MediaFileName(FileName), nullptr, &options);
     av::av_dict_free(&options);
     if (rc < 0) {
-        Owner.LastErrMsg = FormatOpenError(FileName, rc);
+        Owner.LastErrMsg = FormatOpenError(FileName, InputOpenErrorCode(FileName, rc, nullptr));
         return false;
     }
     FFormatContext = context;
@@ -166,6 +158,7 @@ void TPlayback::MainLoop() {
         }
         if (SeekRequest.load(std::memory_order_acquire)) {
             DoSeek();
+            ReadEnded = false;
             endReported = false;
             endOfFile = false;
         }
@@ -177,6 +170,7 @@ void TPlayback::MainLoop() {
         int rc = av::av_read_frame(FFormatContext, packet.get());
         Reading = false;
         if (rc < 0) {
+            ReadEnded = true;
             if (!ImageSequence && !endReported) {
                 Owner.ReportError(Format(kReadEnded, FileName.c_str()), false);
                 endReported = true;
@@ -190,6 +184,7 @@ void TPlayback::MainLoop() {
             SleepUnlessAborted(AbortRequest, 100);
             continue;
         }
+        ReadEnded = false;
         if (packet->stream_index == AudioIndex.load()) {
             if (AudioQueue.Put(packet.get()) < 0) av::av_packet_unref(packet.get()); // lost, no memory
         } else {

@@ -14,6 +14,7 @@ TTickFacts PlayingAt(double seconds) {
     facts.MasterClock = seconds;
     facts.Duration = 60000000;
     facts.QueuedPackets = 12;
+    facts.ReadEnded = false;
     facts.AudioPlayedOut = false;
     return facts;
 }
@@ -76,17 +77,27 @@ TEST(PlayerPositions, AudioEndingBeforeTheContainerJumpsToTheEnd) {
 TEST(PlayerPositions, EndIsDetectedOnlyWhenEverythingHasBeenPlayed) {
     int64_t last = AV_NOPTS_VALUE;
     TTickFacts facts = PlayingAt(59.0);
+    facts.ReadEnded = true;
     EXPECT_FALSE(EvaluatePositionTick(facts, last).Ended) << "packets are still queued";
 
     facts.QueuedPackets = 0;
     EXPECT_FALSE(EvaluatePositionTick(facts, last).Ended) << "the decoder still has sound to hand over";
 
     facts.AudioPlayedOut = true;
-    EXPECT_TRUE(EvaluatePositionTick(facts, last).Ended);
+    facts.ReadEnded = false;
+    EXPECT_FALSE(EvaluatePositionTick(facts, last).Ended)
+        << "the read thread has not met the end: a starved start";
+
+    facts.ReadEnded = true;
+    TTickResult tick = EvaluatePositionTick(facts, last);
+    EXPECT_TRUE(tick.Ended);
+    EXPECT_EQ(tick.Position, 60000000) << "a played-out file stands at its duration, even an estimated one";
     EXPECT_TRUE(EvaluatePositionTick(facts, last).Ended) << "psEnd repeats on every check";
 
     facts.Reading = true; // the read thread may still deliver packets
-    EXPECT_FALSE(EvaluatePositionTick(facts, last).Ended);
+    tick = EvaluatePositionTick(facts, last);
+    EXPECT_FALSE(tick.Ended);
+    EXPECT_EQ(tick.Position, 59000000);
     facts.MasterClock = 60.0;
     EXPECT_TRUE(EvaluatePositionTick(facts, last).Ended) << "unless the position is the end";
 
