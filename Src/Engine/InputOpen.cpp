@@ -1,13 +1,209 @@
+// Opening input files: the format context through the runtime's open helper (unicode names
+// included), a decoder context per stream with the recorded options, the start-time seek, the
+// audio settings taken from the file, and the reset of the settings that belong to one file.
 #include "FFmpeg.h"
+#include "FFmpegLogger.h"
+#include "RunState.h"
+#include "UnicodeProtocol.h"
 
-bool TCustomFFmpeg::OpenInputFile(const std::string& fileName)
-{
-    FLastError = fileName + ": input opening is not available yet";
-    return false;
+#include <algorithm>
+
+namespace {
+
+// Decoders that depend on earlier frames (MP3's bit reservoir, Vorbis' overlap) need this much
+// audio before the start time to produce it correctly; the part before the start is decoded and
+// dropped to the sample.
+constexpr int64_t kSeekPreRoll = 1000000; // µs
+
+struct TDictionaryOwner {
+    AVDictionary* Dict = nullptr;
+    ~TDictionaryOwner() { av::av_dict_free(&Dict); }
+};
+
+} // namespace
+
+bool TCustomFFmpeg::FindCodecId(const std::string& name, int mediaType, bool encoder, int& id) {
+    if (name.empty()) {
+        id = AV_CODEC_ID_NONE;
+        return true;
+    }
+    const char* kind = encoder ? "encoder" : "decoder";
+    const AVCodec* codec = encoder ? av::avcodec_find_encoder_by_name(name.c_str())
+                                   : av::avcodec_find_decoder_by_name(name.c_str());
+    if (!codec) {
+        FLastError = Format(kMsgUnknownCodec, kind, name.c_str());
+        return false;
+    }
+    if (codec->type != mediaType) {
+        FLastError = Format(kMsgInvalidCodecType, kind, name.c_str());
+        return false;
+    }
+    id = codec->id;
+    return true;
 }
 
-bool TCustomFFmpeg::FindCodecId(const std::string& name, int mediaType, bool encoder, int& id)
-{
-    id = 0;
-    return name.empty();
+void TCustomFFmpeg::ResetPerFileSettings() {
+    FForcedInputFormat = nullptr;
+    FForcedOutputFormat = nullptr;
+    FVideoCodecName.clear();
+    FAudioCodecName.clear();
+    FSubtitleCodecName.clear();
+}
+
+bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
+    CheckInputFileRoom();
+    // Settings meant for this one file never reach the next one, however this call ends.
+    struct TPerFileReset {
+        TCustomFFmpeg* Engine;
+        ~TPerFileReset() { Engine->ResetPerFileSettings(); }
+    } perFileReset{this};
+
+    AVFormatContext* ic = av::avformat_alloc_context();
+    if (!ic) throw FFmpegException(kMsgAllocContextFailed);
+
+    // Raw inputs take their rate and layout from the audio settings; other demuxers ignore these.
+    TDictionaryOwner options;
+    av::av_dict_set_int(&options.Dict, "sample_rate", FAudioSampleRate, 0);
+    if (FAudioChannels > 0) {
+        AVChannelLayout layout{};
+        av::av_channel_layout_default(&layout, FAudioChannels);
+        char text[64] = {0};
+        if (av::av_channel_layout_describe(&layout, text, sizeof text) > 0)
+            av::av_dict_set(&options.Dict, "ch_layout", text, 0);
+        av::av_channel_layout_uninit(&layout);
+    }
+
+    // Forced decoders by name: the demuxer reports these codec ids.
+    int videoId = 0, audioId = 0, subtitleId = 0;
+    if (!FindCodecId(FVideoCodecName, AVMEDIA_TYPE_VIDEO, false, videoId) ||
+        !FindCodecId(FAudioCodecName, AVMEDIA_TYPE_AUDIO, false, audioId) ||
+        !FindCodecId(FSubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false, subtitleId)) {
+        av::avformat_free_context(ic);
+        return false;
+    }
+    if (FPgmYuv) videoId = AV_CODEC_ID_PGMYUV;
+    ic->video_codec_id = static_cast<AVCodecID>(videoId);
+    ic->audio_codec_id = static_cast<AVCodecID>(audioId);
+    ic->subtitle_codec_id = static_cast<AVCodecID>(subtitleId);
+    CopyOptionsToContext(&FOptionContexts, ic, FOptionContexts.FormatOptions, AV_OPT_FLAG_DECODING_PARAM);
+    ic->flags |= AVFMT_FLAG_NONBLOCK;
+
+    int rc = OpenMediaInput(&ic, MediaFileName(fileName), FForcedInputFormat, &options.Dict);
+    if (rc < 0) { // the helper has freed the context
+        FLastError = FormatOpenError(fileName, InputOpenErrorCode(fileName, rc, FForcedInputFormat));
+        return false;
+    }
+    TInputContextPtr input(ic);
+
+    if (FProgramId != 0)
+        for (unsigned i = 0; i < ic->nb_programs; ++i)
+            if (ic->programs[i]->id != FProgramId) ic->programs[i]->discard = AVDISCARD_ALL;
+
+    {
+        std::lock_guard<std::mutex> lock(CodecLock()); // it may open and close decoders
+        rc = av::avformat_find_stream_info(ic, nullptr);
+    }
+    if (rc < 0 && FVerbose >= 0) {
+        FLastError = Format(kMsgNoCodecParameters, fileName.c_str());
+        FFLogger().Log(this, llVerbose, FLastError);
+        return false;
+    }
+    if (ic->nb_streams > static_cast<unsigned>(kMaxStreams)) {
+        FLastError = Format(kMsgTooManyInputStreams, fileName.c_str(), kMaxStreams);
+        return false;
+    }
+
+    // The requested start is seeked with a pre-roll; the offset below maps the start itself to 0.
+    int64_t fileStart = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
+    int64_t seekTimestamp = FStartTime + fileStart;
+    if (FStartTime != 0) {
+        int64_t target = std::max(seekTimestamp - kSeekPreRoll, fileStart);
+        // Reading from the file's start needs no seek; a failed seek is not an error.
+        if (target > fileStart) av::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD);
+        FStartTime = 0;
+    }
+
+    std::vector<AVCodecContext*> decoders;
+    struct TDecoderOwner { // frees the contexts unless the file is registered
+        std::vector<AVCodecContext*>& List;
+        ~TDecoderOwner() {
+            for (AVCodecContext*& c : List)
+                av::avcodec_free_context(&c);
+        }
+    } decoderOwner{decoders};
+    for (unsigned i = 0; i < ic->nb_streams; ++i)
+        OpenInputStream(ic->streams[i], decoders);
+
+    if (ic->duration != AV_NOPTS_VALUE) {
+        int64_t ms = ic->duration / 1000;
+        if (FTotalDuration < ms) FTotalDuration = static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX));
+    }
+
+    FInputFiles[FInputFileCount] = input.release();
+    FInputCodecContexts[FInputFileCount] = std::move(decoders);
+    decoders.clear();
+    FInputTsOffsets[FInputFileCount] = FCopyTs ? FInputTsOffset : FInputTsOffset - seekTimestamp;
+    if (FVerbose >= 0)
+        av::av_dump_format(FInputFiles[FInputFileCount], FInputFileCount, MediaFileName(fileName).c_str(), 0);
+    ++FInputFileCount;
+    return true;
+}
+
+void TCustomFFmpeg::OpenInputStream(AVStream* st, std::vector<AVCodecContext*>& decoders) {
+    AVCodecParameters* par = st->codecpar;
+    const AVCodec* named = nullptr;
+    switch (par->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+        if (!FAudioCodecName.empty()) named = av::avcodec_find_decoder_by_name(FAudioCodecName.c_str());
+        break;
+    case AVMEDIA_TYPE_VIDEO:
+        if (!FVideoCodecName.empty()) named = av::avcodec_find_decoder_by_name(FVideoCodecName.c_str());
+        break;
+    case AVMEDIA_TYPE_SUBTITLE:
+        if (!FSubtitleCodecName.empty()) named = av::avcodec_find_decoder_by_name(FSubtitleCodecName.c_str());
+        break;
+    case AVMEDIA_TYPE_DATA:
+    case AVMEDIA_TYPE_ATTACHMENT:
+    case AVMEDIA_TYPE_UNKNOWN:
+        break;
+    default:
+        throw FFmpegException(kMsgInvalidCodecTypeInput);
+    }
+
+    // The decoder context: made with the decoder chosen by name, else the one for the codec id.
+    AVCodecContext* dec = av::avcodec_alloc_context3(named ? named : av::avcodec_find_decoder(par->codec_id));
+    if (!dec) throw FFmpegException(kMsgCodecContextFailed);
+    decoders.push_back(dec);
+    if (av::avcodec_parameters_to_context(dec, par) < 0) throw FFmpegException(kMsgCodecContextFailed);
+    dec->pkt_timebase = st->time_base;
+    dec->thread_count = FThreadCount;
+
+    switch (par->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+        CopyOptionsToContext(&FOptionContexts, dec, FOptionContexts.CodecOptions[AVMEDIA_TYPE_AUDIO],
+                             AV_OPT_FLAG_DECODING_PARAM | AV_OPT_FLAG_AUDIO_PARAM);
+        FAudioChannelLayout =
+            dec->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? static_cast<int64_t>(dec->ch_layout.u.mask) : 0;
+        FAudioChannels = dec->ch_layout.nb_channels;
+        FAudioSampleRate = dec->sample_rate;
+        FAudioSampleFormat = dec->sample_fmt;
+        FInputCodecs[FInputCodecCount++] = named;
+        if (FAudioDisabled) st->discard = AVDISCARD_ALL;
+        break;
+    case AVMEDIA_TYPE_VIDEO:
+        CopyOptionsToContext(&FOptionContexts, dec, FOptionContexts.CodecOptions[AVMEDIA_TYPE_VIDEO],
+                             AV_OPT_FLAG_DECODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
+        FInputCodecs[FInputCodecCount++] = named;
+        if (FVideoDisabled) st->discard = AVDISCARD_ALL;
+        break;
+    case AVMEDIA_TYPE_SUBTITLE:
+        FInputCodecs[FInputCodecCount++] = named;
+        if (FSubtitleDisabled) st->discard = AVDISCARD_ALL;
+        break;
+    case AVMEDIA_TYPE_DATA: // takes no decoder slot
+        break;
+    default: // attachment, unknown: a slot that keeps its content
+        ++FInputCodecCount;
+        break;
+    }
 }

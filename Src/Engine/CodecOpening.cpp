@@ -1,0 +1,181 @@
+// Run setup, second half: opening the encoders and decoders under CodecLock, the bitstream
+// filter chains, the file headers; and the teardown that closes the codecs and releases the run
+// tables. Conversion thread (the teardown also runs from CloseAll).
+#include "FFmpeg.h"
+#include "FFmpegLogger.h"
+#include "RunState.h"
+
+#include <algorithm>
+#include <cstring>
+
+TStreamWriter::~TStreamWriter() {
+    if (!Scratch.empty()) av::av_free(Scratch[0]); // one allocation holds every plane
+}
+
+TRunState::~TRunState() {
+    CloseOpenedCodecs();
+    ReleaseTables();
+}
+
+void TRunState::CloseOpenedCodecs() {
+    for (auto* list : {&OpenedEncoders, &OpenedDecoders}) {
+        for (AVCodecContext* c : *list) {
+            std::lock_guard<std::mutex> lock(CodecLock());
+            av::avcodec_close(c);
+        }
+        list->clear();
+    }
+}
+
+void TRunState::ReleaseTables() {
+    InputFiles.clear();
+    InputStreams.clear();
+    OutputStreams.clear();
+    Writers.clear();
+    GroupSize = 0;
+    Packet.reset();
+    Frame.reset();
+}
+
+namespace {
+
+// Opens one codec under CodecLock and records it as open (most recent first) before the lock
+// is released.
+int OpenCodec(AVCodecContext* ctx, const AVCodec* codec, std::vector<AVCodecContext*>& opened) {
+    std::lock_guard<std::mutex> lock(CodecLock());
+    int rc = av::avcodec_open2(ctx, codec, nullptr);
+    if (rc >= 0) opened.insert(opened.begin(), ctx);
+    return rc;
+}
+
+void CloseCodec(AVCodecContext* ctx, std::vector<AVCodecContext*>& opened) {
+    std::lock_guard<std::mutex> lock(CodecLock());
+    auto it = std::find(opened.begin(), opened.end(), ctx);
+    if (it == opened.end()) return;
+    av::avcodec_close(ctx);
+    opened.erase(it);
+}
+
+} // namespace
+
+void TCustomFFmpeg::OpenEncoders() {
+    TRunState& run = RunState();
+    size_t count = FJoin ? static_cast<size_t>(run.GroupSize) : run.OutputStreams.size();
+    for (size_t n = 0; n < count; ++n) {
+        TOutputStreamState& ost = *run.OutputStreams[n];
+        TStreamWriter& w = *ost.Writer;
+        if (!w.Packet) w.Packet.reset(av::av_packet_alloc());
+        if (!w.Packet) throw FFmpegException(kMsgOutOfMemory);
+        if (ost.Encode) {
+            AVCodecContext* enc = w.Enc;
+            const AVCodec* encoder = enc->codec;
+            if (!encoder) encoder = n < static_cast<size_t>(kMaxCodecs) ? FOutputCodecs[n] : nullptr;
+            if (!encoder) encoder = av::avcodec_find_encoder(enc->codec_id);
+            std::string type = MediaTypeName(enc->codec_type);
+            if (!encoder) {
+                LogStreamMapping();
+                std::string text =
+                    Format(kMsgEncoderNotFound, enc->codec_id, ost.FileIndex, ost.StreamIndex, type.c_str());
+                FFLogger().Log(this, llError, text);
+                throw FFmpegException(text);
+            }
+            if (OpenCodec(enc, encoder, run.OpenedEncoders) < 0) {
+                LogStreamMapping();
+                std::string text =
+                    Format(kMsgEncoderOpenFailed, ost.FileIndex, ost.StreamIndex, type.c_str());
+                FFLogger().Log(this, llError, text);
+                throw FFmpegException(text);
+            }
+            FExtraSize += enc->extradata_size;
+            if (av::avcodec_parameters_from_context(w.Stream->codecpar, enc) < 0)
+                throw FFmpegException(kMsgOutOfMemory);
+            w.Stream->time_base = enc->time_base;
+
+            // Framing: a FIFO in the encoder's format, a frame handed to it, the end as a count.
+            w.SampleFifo.reset(av::av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels,
+                                                       std::max(enc->frame_size, 4096)));
+            w.EncFrame.reset(av::av_frame_alloc());
+            if (!w.SampleFifo || !w.EncFrame) throw FFmpegException(kMsgOutOfMemory);
+            if (FRecordingTime != INT64_MAX)
+                w.MaxSamples = av::av_rescale_rnd(FRecordingTime, enc->sample_rate, 1000000, AV_ROUND_UP);
+        }
+        SetupBitstreamFilters(w);
+    }
+}
+
+void TCustomFFmpeg::OpenDecoders() {
+    TRunState& run = RunState();
+    for (size_t n = 0; n < run.InputStreams.size(); ++n) {
+        TInputStreamState& ist = *run.InputStreams[n];
+        if (!ist.Decode) continue;
+        AVCodecContext* dec = ist.Dec;
+        // The context was made for the decoder chosen by name, or for the one of its codec id.
+        const AVCodec* decoder = dec->codec ? dec->codec : av::avcodec_find_decoder(dec->codec_id);
+        std::string type = MediaTypeName(dec->codec_type);
+        if (!decoder) {
+            LogStreamMapping();
+            std::string text =
+                Format(kMsgDecoderNotFound, dec->codec_id, ist.FileIndex, ist.StreamIndex, type.c_str());
+            FFLogger().Log(this, llError, text);
+            throw FFmpegException(text);
+        }
+        if (OpenCodec(dec, decoder, run.OpenedDecoders) < 0) {
+            LogStreamMapping();
+            std::string text = Format(kMsgDecoderOpenFailed, ist.FileIndex, ist.StreamIndex, type.c_str());
+            FFLogger().Log(this, llError, text);
+            throw FFmpegException(text);
+        }
+    }
+    if (!run.Packet) run.Packet.reset(av::av_packet_alloc());
+    if (!run.Frame) run.Frame.reset(av::av_frame_alloc());
+    if (!run.Packet || !run.Frame) throw FFmpegException(kMsgOutOfMemory);
+}
+
+void TCustomFFmpeg::SetupBitstreamFilters(TStreamWriter& w) {
+    const auto& chain = FBitstreamFilters[w.FileIndex][w.Stream->index];
+    w.Filters.clear();
+    const AVCodecParameters* par = w.Stream->codecpar;
+    for (const AVBitStreamFilter* filter : chain) {
+        AVBSFContext* ctx = nullptr;
+        if (av::av_bsf_alloc(filter, &ctx) < 0) throw FFmpegException(kMsgOutOfMemory);
+        w.Filters.emplace_back(ctx);
+        if (av::avcodec_parameters_copy(ctx->par_in, par) < 0) throw FFmpegException(kMsgOutOfMemory);
+        ctx->time_base_in = w.Stream->time_base;
+        if (av::av_bsf_init(ctx) < 0)
+            throw FFmpegException(Format(kMsgBsfInitFailed, filter->name, w.Stream->index));
+        par = ctx->par_out;
+    }
+    // The muxer sees the stream as the last filter puts it out (e.g. global headers).
+    if (!w.Filters.empty() && av::avcodec_parameters_copy(w.Stream->codecpar, par) < 0)
+        throw FFmpegException(kMsgOutOfMemory);
+}
+
+void TCustomFFmpeg::WriteHeaders() {
+    bool allRtp = true;
+    int written = 0;
+    for (int i = 0; i < FOutputFileCount; ++i) {
+        if (FJoin && i > 0) break;
+        AVFormatContext* oc = FOutputFiles[i];
+        if (av::avformat_write_header(oc, nullptr) < 0) {
+            LogStreamMapping();
+            std::string text = Format(kMsgHeaderFailed, i);
+            FFLogger().Log(this, llError, text);
+            throw FFmpegException(text);
+        }
+        allRtp &= std::strcmp(oc->oformat->name, "rtp") == 0;
+        ++written;
+    }
+    if (allRtp && written > 0) {
+        char sdp[2048] = {0};
+        av::av_sdp_create(FOutputFiles.data(), written, sdp, sizeof sdp);
+        FFLogger().Log(this, llInfo, std::string("SDP:\r\n") + Trim(sdp));
+    }
+}
+
+void TCustomFFmpeg::CloseRunCodecs() {
+    TRunState& run = RunState();
+    for (auto& w : run.Writers)
+        if (w->Encode) CloseCodec(w->Enc, run.OpenedEncoders);
+    for (auto& ist : run.InputStreams)
+        if (ist->Decode) CloseCodec(ist->Dec, run.OpenedDecoders);
+}

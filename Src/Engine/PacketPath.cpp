@@ -1,0 +1,323 @@
+// The packet path: one packet of an input stream decoded (send/receive) or copied, the decoded
+// audio placed on the output timeline to the sample, cut at the start and at the recording
+// time, and handed to every output stream it feeds; every written packet goes through the
+// bitstream filters and the muxer. Conversion thread.
+#include "FFmpeg.h"
+#include "FFmpegLogger.h"
+#include "RunState.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <thread>
+
+namespace {
+
+constexpr AVRational kMicroseconds{1, 1000000};
+
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+    if (b > 0 && a > INT64_MAX - b) return INT64_MAX;
+    if (b < 0 && a < INT64_MIN - b) return INT64_MIN;
+    return a + b;
+}
+
+int64_t Clamp64(__int128 v) {
+    return v > INT64_MAX ? INT64_MAX : (v < INT64_MIN ? INT64_MIN : static_cast<int64_t>(v));
+}
+
+// floor(a / b) and ceil(a / b) for b > 0.
+__int128 FloorDiv(__int128 a, __int128 b) {
+    return a / b - ((a % b != 0 && a < 0) ? 1 : 0);
+}
+__int128 CeilDiv(__int128 a, __int128 b) {
+    return a / b + ((a % b != 0 && a > 0) ? 1 : 0);
+}
+
+// Time of the clock's current sample in µs, rounded down.
+int64_t ClockMicroseconds(const TSampleClock& c) {
+    __int128 den = static_cast<__int128>(c.TimeBase.den) * c.Rate;
+    __int128 num = static_cast<__int128>(c.Pts) * c.TimeBase.num * c.Rate * 1000000 +
+                   static_cast<__int128>(c.Samples) * c.TimeBase.den * 1000000;
+    return SaturatingAdd(Clamp64(FloorDiv(num, den)), c.ShiftUs);
+}
+
+// How many samples, counted from the clock's current one, lie before `boundaryUs` (may be
+// negative or beyond the block; the caller clamps). Exact: no rounding of the boundary to the
+// container's time base.
+int64_t SamplesBefore(const TSampleClock& c, int64_t boundaryUs) {
+    __int128 den = static_cast<__int128>(c.TimeBase.den) * 1000000;
+    __int128 num = static_cast<__int128>(boundaryUs - c.ShiftUs) * c.TimeBase.den * c.Rate -
+                   static_cast<__int128>(c.Pts) * c.TimeBase.num * c.Rate * 1000000 -
+                   static_cast<__int128>(c.Samples) * den;
+    return Clamp64(CeilDiv(num, den));
+}
+
+// Places a decoded frame on the stream's sample clock. A frame that continues the previous one
+// (its timestamp within a sample or one time-base step of the prediction) keeps the anchor, so
+// coarse container timestamps do not make samples jump; anything else starts a new anchor.
+void UpdateClock(TInputStreamState& ist, const AVFrame* frame) {
+    TSampleClock& c = ist.Clock;
+    const AVRational tb = ist.Stream->time_base;
+    const int rate = frame->sample_rate;
+    int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+    bool anchored = c.Pts != AV_NOPTS_VALUE && c.Rate == rate && c.ShiftUs == ist.PacketShiftUs;
+    if (pts == AV_NOPTS_VALUE) {
+        if (!anchored) // no timestamp at all: continue from where the stream is expected to be
+            c = TSampleClock{ist.NextPts != AV_NOPTS_VALUE ? ist.NextPts : ist.Pts, kMicroseconds, 0, 0,
+                             rate};
+        return;
+    }
+    if (anchored && c.TimeBase.num == tb.num && c.TimeBase.den == tb.den) {
+        int64_t predicted = c.Pts + av::av_rescale_q(c.Samples, AVRational{1, rate}, tb);
+        int64_t tolerance =
+            std::max<int64_t>(1, av::av_rescale_q_rnd(1, AVRational{1, rate}, tb, AV_ROUND_UP));
+        if (std::llabs(pts - predicted) <= tolerance) return;
+    }
+    c = TSampleClock{pts, tb, ist.PacketShiftUs, 0, rate};
+}
+
+template <class T, class Wide>
+void ScaleIntegers(T* p, int count, int volume, Wide low, Wide high, Wide bias) {
+    for (int i = 0; i < count; ++i) {
+        Wide v = static_cast<Wide>(p[i]) - bias;
+        v = (v * volume + 128) >> 8;
+        p[i] = static_cast<T>(std::clamp<Wide>(v, low, high) + bias);
+    }
+}
+
+template <class T> void ScaleFloats(T* p, int count, int volume) {
+    const T factor = static_cast<T>(volume) / static_cast<T>(256);
+    for (int i = 0; i < count; ++i)
+        p[i] *= factor;
+}
+
+} // namespace
+
+int TCustomFFmpeg::ProcessPacket(int index, AVPacket* packet, bool flushEncoders) {
+    TRunState& run = *FRun;
+    TInputStreamState& ist = *run.InputStreams[index];
+    AVCodecContext* dec = ist.Dec;
+    const AVRational tb = ist.Stream->time_base;
+
+    if (ist.NextPts == AV_NOPTS_VALUE) ist.NextPts = ist.Pts;
+    if (packet && packet->dts != AV_NOPTS_VALUE)
+        ist.NextPts = ist.Pts = av::av_rescale_q(packet->dts, tb, kMicroseconds) + ist.PacketShiftUs;
+
+    // Stream copy takes the packet itself, whether or not the stream is also decoded.
+    if (packet) {
+        for (auto& ost : run.OutputStreams)
+            if (ost->SourceIndex == index && !ost->Encode) CopyPacket(*ost, ist, packet);
+    }
+    if (!ist.Decode) {
+        if (packet && ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            if (packet->duration > 0)
+                ist.NextPts += av::av_rescale_q(packet->duration, tb, kMicroseconds);
+            else if (dec && dec->sample_rate > 0)
+                ist.NextPts += int64_t(1000000) * dec->frame_size / dec->sample_rate;
+        }
+        return 0;
+    }
+
+    int rc = av::avcodec_send_packet(dec, packet);
+    bool resend = rc == AVERROR(EAGAIN);
+    if (rc < 0 && !resend && rc != AVERROR_EOF) return -1;
+    for (;;) {
+        rc = av::avcodec_receive_frame(dec, run.Frame.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) {
+            if (resend) { // frames were waiting; the packet goes in now
+                resend = false;
+                rc = av::avcodec_send_packet(dec, packet);
+                if (rc < 0 && rc != AVERROR_EOF) return -1;
+                continue;
+            }
+            break;
+        }
+        if (rc < 0) return -1;
+        if (dec->codec_type != AVMEDIA_TYPE_AUDIO) { // video and subtitles are only ever copied
+            av::av_frame_unref(run.Frame.get());
+            return -1;
+        }
+        DeliverFrame(index, run.Frame.get());
+        av::av_frame_unref(run.Frame.get());
+    }
+
+    if (!packet && flushEncoders)
+        for (auto& ost : run.OutputStreams)
+            if (ost->SourceIndex == index && ost->Encode) FlushEncoder(*ost->Writer, *ost);
+    return 0;
+}
+
+void TCustomFFmpeg::DeliverFrame(int index, AVFrame* frame) {
+    TRunState& run = *FRun;
+    TInputStreamState& ist = *run.InputStreams[index];
+    const int rate = frame->sample_rate;
+    const int count = frame->nb_samples;
+    if (rate <= 0 || count <= 0) return;
+
+    UpdateClock(ist, frame);
+    ist.Pts = ClockMicroseconds(ist.Clock);
+    TSampleClock after = ist.Clock;
+    after.Samples += count;
+    ist.NextPts = ClockMicroseconds(after);
+
+    if (FAudioVolume != 256) ApplyVolume(frame);
+
+    if (FRateEmulation) {
+        int64_t elapsed = av::av_gettime() - ist.StartClock;
+        if (ist.Pts - elapsed > 1000)
+            std::this_thread::sleep_for(std::chrono::milliseconds((ist.Pts - elapsed) / 1000));
+    }
+
+    // The output starts at the start time (a seeked input's start is time 0) and ends at the
+    // recording time after it, both to the sample. With "copyts" and no start time nothing
+    // before the timeline's zero is dropped.
+    int64_t first = 0, end = count;
+    if (FStartTime != 0 || !FCopyTs)
+        first = std::clamp<int64_t>(SamplesBefore(ist.Clock, FStartTime), 0, count);
+    bool reachedEnd = false;
+    if (FRecordingTime != INT64_MAX) {
+        end = std::clamp<int64_t>(SamplesBefore(ist.Clock, SaturatingAdd(FStartTime, FRecordingTime)), 0,
+                                  count);
+        reachedEnd = end < count;
+    }
+    TSampleClock blockStart = ist.Clock;
+    blockStart.Samples += first;
+    int64_t blockTimeUs = ClockMicroseconds(blockStart);
+    ist.Clock = after;
+
+    for (auto& ost : run.OutputStreams) {
+        if (ost->SourceIndex != index || !ost->Encode) continue;
+        if (first < end)
+            EncodeAudio(*ost, ist, frame, static_cast<int>(first), static_cast<int>(end - first),
+                        blockTimeUs);
+        if (reachedEnd) ost->Writer->ReachedEnd = true;
+    }
+}
+
+void TCustomFFmpeg::ApplyVolume(AVFrame* frame) {
+    if (av::av_frame_make_writable(frame) < 0) throw FFmpegException(kMsgOutOfMemory);
+    AVSampleFormat format = static_cast<AVSampleFormat>(frame->format);
+    int channels = frame->ch_layout.nb_channels;
+    bool planar = av::av_sample_fmt_is_planar(format);
+    int planes = planar ? channels : 1;
+    int perPlane = planar ? frame->nb_samples : frame->nb_samples * channels;
+    for (int p = 0; p < planes; ++p) {
+        uint8_t* data = frame->extended_data[p];
+        switch (av::av_get_packed_sample_fmt(format)) {
+        case AV_SAMPLE_FMT_U8:
+            ScaleIntegers<uint8_t, int32_t>(data, perPlane, FAudioVolume, -128, 127, 128);
+            break;
+        case AV_SAMPLE_FMT_S16:
+            ScaleIntegers<int16_t, int32_t>(reinterpret_cast<int16_t*>(data), perPlane, FAudioVolume,
+                                            INT16_MIN, INT16_MAX, 0);
+            break;
+        case AV_SAMPLE_FMT_S32:
+            ScaleIntegers<int32_t, int64_t>(reinterpret_cast<int32_t*>(data), perPlane, FAudioVolume,
+                                            INT32_MIN, INT32_MAX, 0);
+            break;
+        case AV_SAMPLE_FMT_S64:
+            ScaleIntegers<int64_t, __int128>(reinterpret_cast<int64_t*>(data), perPlane, FAudioVolume,
+                                             INT64_MIN, INT64_MAX, 0);
+            break;
+        case AV_SAMPLE_FMT_FLT:
+            ScaleFloats(reinterpret_cast<float*>(data), perPlane, FAudioVolume);
+            break;
+        case AV_SAMPLE_FMT_DBL:
+            ScaleFloats(reinterpret_cast<double*>(data), perPlane, FAudioVolume);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void TCustomFFmpeg::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, const AVPacket* packet) {
+    TStreamWriter& w = *ost.Writer;
+    const AVRational ts = ist.Stream->time_base;
+    const AVRational to = w.Stream->time_base;
+    const int64_t origin = FStartTime;
+
+    // Packets wholly before the start are left out (the one holding the start is kept), and the
+    // first packet that begins at or after the recording time ends the stream.
+    int64_t raw = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (raw != AV_NOPTS_VALUE) {
+        int64_t startUs = av::av_rescale_q(raw, ts, kMicroseconds) + ist.PacketShiftUs;
+        int64_t endUs =
+            startUs + (packet->duration > 0 ? av::av_rescale_q(packet->duration, ts, kMicroseconds) : 0);
+        if ((origin != 0 || !FCopyTs) && endUs <= origin && packet->duration > 0) return;
+        if (FRecordingTime != INT64_MAX && startUs >= SaturatingAdd(origin, FRecordingTime)) {
+            w.ReachedEnd = true;
+            return;
+        }
+    }
+    if (ost.FrameCount == 0 && !(packet->flags & AV_PKT_FLAG_KEY) && FCopyInitialNonKeyframes == 0) return;
+
+    AVMediaType type = ist.Stream->codecpar->codec_type;
+    if (type == AVMEDIA_TYPE_AUDIO)
+        FAudioSize += packet->size;
+    else if (type == AVMEDIA_TYPE_VIDEO) {
+        FVideoSize += packet->size;
+        ++ost.SyncPosition;
+    }
+
+    AVPacket* out = w.Packet.get();
+    if (av::av_packet_ref(out, packet) < 0) throw FFmpegException(kMsgOutOfMemory);
+    int64_t shift = av::av_rescale_q(ist.PacketShiftUs - origin, kMicroseconds, to);
+    out->pts = packet->pts != AV_NOPTS_VALUE ? av::av_rescale_q(packet->pts, ts, to) + shift : AV_NOPTS_VALUE;
+    out->dts = packet->dts != AV_NOPTS_VALUE ? av::av_rescale_q(packet->dts, ts, to) + shift
+                                             : av::av_rescale_q(ist.Pts - origin, kMicroseconds, to);
+    out->duration = av::av_rescale_q(packet->duration, ts, to);
+    int64_t endTs = (out->pts != AV_NOPTS_VALUE ? out->pts : out->dts) + out->duration;
+    if (w.LastPacketEnd == AV_NOPTS_VALUE || endTs > w.LastPacketEnd) w.LastPacketEnd = endTs;
+    MuxPacket(w, out);
+    ++ost.FrameCount;
+}
+
+void TCustomFFmpeg::MuxPacket(TStreamWriter& w, AVPacket* packet) {
+    if (!packet) { // the end of the stream: what the filters still hold
+        if (!w.Filters.empty()) FilterPacket(w, 0, nullptr);
+        return;
+    }
+    packet->stream_index = w.Stream->index;
+    FilterPacket(w, 0, packet);
+    av::av_packet_unref(packet);
+}
+
+void TCustomFFmpeg::FilterPacket(TStreamWriter& w, size_t filterIndex, AVPacket* packet) {
+    if (filterIndex == w.Filters.size()) {
+        if (!packet) return; // the end of the chain's flush
+        packet->stream_index = w.Stream->index;
+        int rc = av::av_interleaved_write_frame(w.File, packet);
+        if (rc < 0) {
+            char reason[AV_ERROR_MAX_STRING_SIZE] = {0};
+            av::av_strerror(rc, reason, sizeof reason);
+            FFLogger().Log(this, llError, std::string(kMsgWriteFrame) + ": " + reason);
+            throw FFmpegException(FormatOpenError(kMsgWriteFrame, rc));
+        }
+        return;
+    }
+    AVBSFContext* bsf = w.Filters[filterIndex].get();
+    int streamIndex = packet ? packet->stream_index : w.Stream->index;
+    int rc = av::av_bsf_send_packet(bsf, packet);
+    if (rc < 0) {
+        ReportFilterError(w, filterIndex, streamIndex, rc);
+        if (packet) FilterPacket(w, filterIndex + 1, packet); // the packet goes on unfiltered
+        return;
+    }
+    TPacketPtr filtered(av::av_packet_alloc());
+    if (!filtered) throw FFmpegException(kMsgOutOfMemory);
+    while ((rc = av::av_bsf_receive_packet(bsf, filtered.get())) >= 0) {
+        FilterPacket(w, filterIndex + 1, filtered.get());
+        av::av_packet_unref(filtered.get());
+    }
+    if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF) ReportFilterError(w, filterIndex, streamIndex, rc);
+    if (!packet) FilterPacket(w, filterIndex + 1, nullptr); // flush the rest of the chain
+}
+
+void TCustomFFmpeg::ReportFilterError(TStreamWriter& w, size_t filterIndex, int streamIndex, int rc) {
+    const char* codec = w.Encode && w.Enc->codec ? w.Enc->codec->name : "copy";
+    std::string text =
+        FormatOpenError(Format(kMsgBsfFailed, w.Filters[filterIndex]->filter->name, streamIndex, codec), rc);
+    if (FExitOnError) throw FFmpegException(text);
+    FFLogger().Log(this, llError, text);
+}

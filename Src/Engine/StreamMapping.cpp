@@ -1,0 +1,287 @@
+// Run setup, first half: the input and output tables of a run, the stream maps and their checks,
+// the choice of the input stream that feeds each output stream, the codec parameters for copy and
+// encode, the metadata maps, the output dumps and the stream mapping log. Conversion thread.
+#include "FFmpeg.h"
+#include "FFmpegLogger.h"
+#include "RunState.h"
+
+namespace {
+
+AVMediaType TypeOf(const TStreamWriter& writer) {
+    return writer.Enc->codec_type;
+}
+
+} // namespace
+
+void TCustomFFmpeg::SetupRun() {
+    BuildInputTables();
+    BuildOutputTables();
+    SetCodecParameters();
+    OpenEncoders();
+    OpenDecoders();
+    InitInputTimestamps();
+    ApplyMetadataMaps();
+    WriteHeaders();
+    DumpOutputs();
+    LogStreamMapping();
+}
+
+void TCustomFFmpeg::BuildInputTables() {
+    TRunState& run = RunState();
+    run.InputFiles.assign(FInputFileCount, TInputFileState{});
+    for (int i = 0; i < FInputFileCount; ++i) {
+        AVFormatContext* ic = FInputFiles[i];
+        run.InputFiles[i].FirstStream = static_cast<int32_t>(run.InputStreams.size());
+        run.InputFiles[i].StreamCount = static_cast<int32_t>(ic->nb_streams);
+        for (unsigned j = 0; j < ic->nb_streams; ++j) {
+            auto ist = std::make_unique<TInputStreamState>();
+            ist->Stream = ic->streams[j];
+            ist->Dec = j < FInputCodecContexts[i].size() ? FInputCodecContexts[i][j] : nullptr;
+            ist->FileIndex = i;
+            ist->StreamIndex = static_cast<int32_t>(j);
+            ist->Discarded = true;
+            if (FRateEmulation) ist->StartClock = av::av_gettime();
+            run.InputStreams.push_back(std::move(ist));
+        }
+    }
+}
+
+void TCustomFFmpeg::BuildOutputTables() {
+    TRunState& run = RunState();
+    int total = 0;
+    for (int i = 0; i < FOutputFileCount; ++i) {
+        AVFormatContext* oc = FOutputFiles[i];
+        if (oc->nb_streams == 0) {
+            av::av_dump_format(oc, i, oc->url, 1);
+            throw FFmpegException(Format(kMsgNoStreamInOutput, i));
+        }
+        if (i == 0) run.GroupSize = static_cast<int32_t>(oc->nb_streams);
+        total += static_cast<int>(oc->nb_streams);
+    }
+    if (FStreamMapCount > 0 && FStreamMapCount != total) throw FFmpegException(kMsgMapCountMismatch);
+    for (int n = 0; n < FStreamMapCount; ++n) {
+        const TStreamMapEntry& map = FStreamMaps[n];
+        if (map.FileIndex < 0 || map.FileIndex >= FInputFileCount || map.StreamIndex < 0 ||
+            map.StreamIndex >= run.InputFiles[map.FileIndex].StreamCount)
+            throw FFmpegException(Format(kMsgNoInputStream, map.FileIndex, map.StreamIndex));
+        if (map.SyncFileIndex < 0 || map.SyncFileIndex >= FInputFileCount || map.SyncStreamIndex < 0 ||
+            map.SyncStreamIndex >= run.InputFiles[map.SyncFileIndex].StreamCount)
+            throw FFmpegException(Format(kMsgNoSyncStream, map.SyncFileIndex, map.SyncStreamIndex));
+    }
+
+    // One writer per real output stream; in join mode every entry is entry 0's context.
+    for (int i = 0; i < FOutputFileCount; ++i) {
+        if (FJoin && i > 0) break;
+        AVFormatContext* oc = FOutputFiles[i];
+        for (unsigned j = 0; j < oc->nb_streams; ++j) {
+            auto writer = std::make_unique<TStreamWriter>();
+            writer->File = oc;
+            writer->FileIndex = i;
+            writer->Stream = oc->streams[j];
+            writer->Enc = FOutputCodecContexts[i][j];
+            run.Writers.push_back(std::move(writer));
+        }
+    }
+
+    int n = 0;
+    int writerBase = 0;
+    for (int i = 0; i < FOutputFileCount; ++i) {
+        AVFormatContext* oc = FOutputFiles[i];
+        if (!FJoin && i > 0) writerBase += static_cast<int>(FOutputFiles[i - 1]->nb_streams);
+        for (unsigned j = 0; j < oc->nb_streams; ++j, ++n) {
+            auto ost = std::make_unique<TOutputStreamState>();
+            ost->FileIndex = i;
+            ost->StreamIndex = static_cast<int32_t>(j);
+            ost->Stream = oc->streams[j];
+            ost->Writer = run.Writers[writerBase + j].get();
+            AVMediaType type = TypeOf(*ost->Writer);
+            if (FStreamMapCount > 0) {
+                const TStreamMapEntry& map = FStreamMaps[n];
+                ost->SourceIndex = run.InputFiles[map.FileIndex].FirstStream + map.StreamIndex;
+                AVMediaType inType = run.InputStreams[ost->SourceIndex]->Stream->codecpar->codec_type;
+                if (inType != type) {
+                    av::av_dump_format(oc, i, oc->url, 1);
+                    throw FFmpegException(Format(kMsgCodecTypeMismatch, map.FileIndex, map.StreamIndex,
+                                                 MediaTypeName(inType).c_str(), ost->FileIndex,
+                                                 ost->StreamIndex, MediaTypeName(type).c_str()));
+                }
+                ost->SyncSource = run.InputFiles[map.SyncFileIndex].FirstStream + map.SyncStreamIndex;
+            } else {
+                ost->SourceIndex = FindSourceByType(type, i);
+                if (ost->SourceIndex < 0) {
+                    av::av_dump_format(oc, i, oc->url, 1);
+                    throw FFmpegException(Format(kMsgNoMatchingInput, ost->FileIndex, ost->StreamIndex,
+                                                 MediaTypeName(type).c_str()));
+                }
+                ost->SyncSource = ost->SourceIndex;
+            }
+            run.InputStreams[ost->SourceIndex]->Discarded = false;
+            run.OutputStreams.push_back(std::move(ost));
+        }
+    }
+}
+
+int TCustomFFmpeg::FindSourceByType(AVMediaType type, int outputFile) const {
+    const TRunState& run = *FRun;
+    auto usable = [&](int index) {
+        const TInputStreamState& ist = *run.InputStreams[index];
+        return ist.Discarded && ist.Stream->codecpar->codec_type == type &&
+               (!FJoin || ist.FileIndex == outputFile);
+    };
+    if (FProgramId != 0) {
+        for (int f = 0; f < FInputFileCount; ++f) {
+            AVFormatContext* ic = FInputFiles[f];
+            for (unsigned p = 0; p < ic->nb_programs; ++p) {
+                if (ic->programs[p]->id != FProgramId) continue;
+                for (unsigned k = 0; k < ic->programs[p]->nb_stream_indexes; ++k) {
+                    int index =
+                        run.InputFiles[f].FirstStream + static_cast<int>(ic->programs[p]->stream_index[k]);
+                    if (usable(index)) return index;
+                }
+            }
+        }
+    } else {
+        for (size_t k = 0; k < run.InputStreams.size(); ++k)
+            if (usable(static_cast<int>(k))) return static_cast<int>(k);
+    }
+    // Outside join mode an output may share an input stream that another output already takes.
+    if (FProgramId == 0 && !FJoin)
+        for (int k = static_cast<int>(run.InputStreams.size()) - 1; k >= 0; --k)
+            if (run.InputStreams[k]->Stream->codecpar->codec_type == type) return k;
+    return -1;
+}
+
+void TCustomFFmpeg::SetCodecParameters() {
+    TRunState& run = RunState();
+    std::vector<const TStreamWriter*> settled;
+    for (auto& ostPtr : run.OutputStreams) {
+        TOutputStreamState& ost = *ostPtr;
+        TInputStreamState& ist = *run.InputStreams[ost.SourceIndex];
+        TStreamWriter& w = *ost.Writer;
+        bool first = std::find(settled.begin(), settled.end(), &w) == settled.end();
+        if (first) {
+            settled.push_back(&w);
+            AVDictionaryEntry* lang = av::av_dict_get(ist.Stream->metadata, "language", nullptr, 0);
+            if (lang && !av::av_dict_get(w.Stream->metadata, "language", nullptr, 0))
+                av::av_dict_set(&w.Stream->metadata, "language", lang->value, 0);
+            w.Stream->disposition = ist.Stream->disposition;
+            if (ist.Dec) {
+                w.Enc->bits_per_raw_sample = ist.Dec->bits_per_raw_sample;
+                w.Enc->chroma_sample_location = ist.Dec->chroma_sample_location;
+            }
+        }
+        // In join mode the parameters are those of group 0; every group decodes its own source.
+        bool copy = run.StreamCopy[FJoin ? 0 : ost.FileIndex][ost.StreamIndex];
+        if (copy) {
+            if (first) SetCopyParameters(ost, ist);
+        } else {
+            SetEncodeParameters(ost, ist);
+        }
+    }
+}
+
+void TCustomFFmpeg::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& ist) {
+    TStreamWriter& w = *ost.Writer;
+    const AVCodecParameters* in = ist.Stream->codecpar;
+    AVCodecParameters* out = w.Stream->codecpar;
+    if (in->codec_type == AVMEDIA_TYPE_AUDIO && FAudioVolume != 256) throw FFmpegException(kMsgCopyAndVolume);
+    if (in->codec_type != AVMEDIA_TYPE_AUDIO && in->codec_type != AVMEDIA_TYPE_VIDEO &&
+        in->codec_type != AVMEDIA_TYPE_SUBTITLE)
+        throw FFmpegException(kMsgInvalidOutputCodecType);
+
+    unsigned wantedTag = w.Enc->codec_tag;
+    if (av::avcodec_parameters_copy(out, in) < 0) throw FFmpegException(kMsgOutOfMemory);
+    // The input's tag is kept only where the output format agrees with it.
+    const AVCodecTag* const* tags = w.File->oformat->codec_tag;
+    if (wantedTag != 0)
+        out->codec_tag = wantedTag;
+    else if (!tags || av::av_codec_get_id(tags, in->codec_tag) == in->codec_id ||
+             av::av_codec_get_tag(tags, in->codec_id) == 0)
+        out->codec_tag = in->codec_tag;
+    else
+        out->codec_tag = 0;
+    w.Stream->time_base = ist.Stream->time_base;
+    if (in->codec_type == AVMEDIA_TYPE_AUDIO) {
+        if ((out->block_align == 1 && out->codec_id == AV_CODEC_ID_MP3) || out->codec_id == AV_CODEC_ID_AC3)
+            out->block_align = 0;
+    }
+    w.Encode = false;
+    ost.Encode = false;
+}
+
+void TCustomFFmpeg::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState& ist) {
+    AVCodecContext* enc = ost.Writer->Enc;
+    switch (enc->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+        ost.NeedsResample = (ist.Dec && enc->sample_rate != ist.Dec->sample_rate) || FAudioSyncMethod > 1;
+        ist.Decode = true;
+        ost.Encode = true;
+        ost.Writer->Encode = true;
+        break;
+    case AVMEDIA_TYPE_VIDEO:
+    case AVMEDIA_TYPE_SUBTITLE:
+        throw FFmpegException(kMsgEncodingNotSupported);
+    default:
+        throw FFmpegException(kMsgInvalidOutputCodecType);
+    }
+}
+
+void TCustomFFmpeg::InitInputTimestamps() {
+    for (auto& ist : RunState().InputStreams) {
+        ist->Pts = 0;
+        ist->NextPts = AV_NOPTS_VALUE;
+        ist->AtStart = true;
+    }
+}
+
+void TCustomFFmpeg::ApplyMetadataMaps() {
+    for (int m = 0; m < FMetadataMapCount; ++m) {
+        int out = FMetadataMaps[m].OutFile, in = FMetadataMaps[m].InFile;
+        const char* failure = nullptr;
+        int bad = 0;
+        if (out < 0 || out >= FOutputFileCount) {
+            failure = kMsgBadMetadataOutput;
+            bad = out;
+        } else if (in < 0 || in >= FInputFileCount) {
+            failure = kMsgBadMetadataInput;
+            bad = in;
+        }
+        if (failure) {
+            LogStreamMapping();
+            std::string text = Format(failure, bad, out, in);
+            FFLogger().Log(this, llError, text);
+            throw FFmpegException(text);
+        }
+        const AVDictionaryEntry* tag = nullptr;
+        while ((tag = av::av_dict_get(FInputFiles[in]->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
+            av::av_dict_set(&FOutputFiles[out]->metadata, tag->key, tag->value, 0);
+    }
+}
+
+void TCustomFFmpeg::DumpOutputs() {
+    for (int i = 0; i < FOutputFileCount; ++i) {
+        if (FJoin && i > 0) break;
+        av::av_dump_format(FOutputFiles[i], i, FOutputFiles[i]->url, 1);
+    }
+}
+
+void TCustomFFmpeg::LogStreamMapping() {
+    if (FVerbose < 0 || !FRun) return;
+    FFLogger().Log(this, llVerbose, kMsgStreamMapping);
+    for (auto& ost : FRun->OutputStreams) {
+        const TInputStreamState& ist = *FRun->InputStreams[ost->SourceIndex];
+        std::string type = MediaTypeName(TypeOf(*ost->Writer));
+        FFLogger().Log(this, llVerbose,
+                       Format(kMsgStreamMappingLine, ist.FileIndex, ist.StreamIndex,
+                              FJoin ? 0 : ost->FileIndex, ost->StreamIndex, type.c_str()));
+        if (ost->SyncSource != ost->SourceIndex) {
+            const TInputStreamState& sync = *FRun->InputStreams[ost->SyncSource];
+            FFLogger().Log(this, llVerbose,
+                           Format(kMsgStreamMappingSync, sync.FileIndex, sync.StreamIndex, type.c_str()));
+        }
+    }
+}
+
+void TCustomFFmpeg::ReleaseRunTables() {
+    if (FRun) FRun->ReleaseTables();
+}
