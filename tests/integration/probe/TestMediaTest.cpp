@@ -2,12 +2,15 @@
 // them exactly: later suites prove cut accuracy with these helpers.
 #include "TestMedia.h"
 #include "TestLibs.h"
+#include "TestMediaWriter.h"
 
 #include "MyUtils.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -100,6 +103,49 @@ TEST_P(TestMediaFormats, AlignedWithTheSourceSignal) {
     const int64_t at = std::llround(spec.Seconds * spec.SampleRate / 2);
     const TDecodedAudio piece = Slice(audio, at, 16384);
     EXPECT_EQ(FindOffsetInSource(source, piece, 0, at + expected, 4000), at + expected);
+}
+
+// A second encoding of the same signal, started K samples in, is located at K in the decoded
+// source: two generations of coding loss still meet the sub-millisecond need.
+TEST_F(TestMediaTest, ReencodedShiftIsFound) {
+    constexpr int64_t kShift = 12345;
+    for (TMediaFormat format :
+         {TMediaFormat::Mp3Cbr, TMediaFormat::Mp3Vbr, TMediaFormat::Ogg, TMediaFormat::Aac}) {
+        const TMediaSpec spec{format, 3.0, 44100, 2, 128000};
+        const TDecodedAudio source = DecodeAudioFile(TestMediaFile(spec));
+        TAudioPlan plan;
+        plan.Encoder = MediaFormatEncoder(format);
+        plan.BitRate = format == TMediaFormat::Mp3Vbr ? 0 : 128000;
+        plan.VbrQuality = format == TMediaFormat::Mp3Vbr ? 4 : -1;
+        plan.Frames = 44100;
+        plan.Signal = [&](int64_t n, int c) { return SourceSample(spec, n + kShift, c); };
+        const std::string name = TestMediaFolder() + "shifted-" + std::to_string(getpid()) + "-" +
+                                 std::to_string(int(format)) + MediaFormatExt(format);
+        const char* muxer = format == TMediaFormat::Ogg   ? "ogg"
+                            : format == TMediaFormat::Aac ? "adts"
+                                                          : "mp3";
+        WriteMediaFile(name, muxer, {plan}, nullptr, false);
+        const TDecodedAudio piece = DecodeAudioFile(name);
+        std::remove(name.c_str());
+        // (ADTS: both decodings carry the same priming in front, so they stay aligned.)
+        EXPECT_EQ(FindOffsetInSource(source, piece, 2048, kShift + 2000, 6000), kShift) << int(format);
+    }
+}
+
+// A piece with other content is not found; a mono downmix of a stereo piece is.
+TEST_F(TestMediaTest, OffsetFinderRejectsForeignAudioAndAcceptsDownmix) {
+    const TDecodedAudio source = DecodeAudioFile(TestMediaFile({TMediaFormat::Ogg, 3.0}));
+    const TDecodedAudio other = DecodeAudioFile(TestMediaFile({TMediaFormat::Wav16, 3.0}));
+    EXPECT_EQ(FindOffsetInSource(source, Slice(other, 10000, 20000), 0, 10000, 5000), -1);
+    TDecodedAudio mono;
+    mono.SampleRate = source.SampleRate;
+    mono.Channels = 1;
+    for (int64_t n = 30000; n < 50000; ++n)
+        mono.Samples.push_back((source.At(n, 0) + source.At(n, 1)) / 2);
+    EXPECT_EQ(FindOffsetInSource(source, mono, 0, 31000, 5000), 30000);
+    // A range that does not fit the source, or too short a piece: -1.
+    EXPECT_EQ(FindOffsetInSource(source, mono, 0, 10 * 44100, 100), -1);
+    EXPECT_EQ(FindOffsetInSource(source, Slice(source, 0, 10), 0, 0, 100), -1);
 }
 
 std::string CaseName(const ::testing::TestParamInfo<TFormatCase>& info) {
