@@ -20,6 +20,7 @@
 struct AVPacket;
 class TPlayback;
 class TPlayThread;
+class TAVProbe;
 class TCustomPlayer;
 
 enum TPlayState { psPlay, psPause, psResume, psStep, psStop, psEnd }; // psStep is never reported
@@ -151,6 +152,9 @@ protected:
     std::string FFileName;            // main thread
     IPlayerHost* FHost = nullptr;     // set by Open before the play thread starts
     AVPacket* FFlushPacket = nullptr; // the flush marker; data points at the text "FLUSH"
+    // Describes the open file: attached by the read thread while Open waits for it, detached by
+    // the read thread before it closes the file.
+    std::unique_ptr<TAVProbe> FProbe;
 
     mutable std::mutex FPlaybackLock;               // guards FPlayback; never held while waiting for anything
     std::shared_ptr<TPlayback> FPlayback;           // the open file; every thread that uses it holds a copy

@@ -105,6 +105,7 @@ private:
     // Read thread (ReadThread.cpp).
     void ReadLoop();
     bool OpenInput();
+    void AttachProbe(AVFormatContext* context);
     void ChooseAndOpenStreams();
     void MainLoop();
     void DoSeek();

@@ -2,6 +2,7 @@
 // and Stop, with the opening and closing of a playback.
 #include "FFPlay.h"
 
+#include "AVProbe.h"
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
 #include "MediaApi.h"
@@ -23,7 +24,7 @@ std::mutex& SDLStateLock() {
     return *lock;
 }
 
-TCustomPlayer::TCustomPlayer() : FLastPosition(AV_NOPTS_VALUE) {
+TCustomPlayer::TCustomPlayer() : FProbe(std::make_unique<TAVProbe>()), FLastPosition(AV_NOPTS_VALUE) {
     // The flush marker is recognised by its data pointer only; it never reaches the libraries.
     FFlushPacket = new AVPacket();
     FFlushPacket->data = reinterpret_cast<uint8_t*>(const_cast<char*>(kFlushText));

@@ -1,5 +1,6 @@
 // The read thread of a playback: opens the file, chooses and opens the stream to play, then
 // carries out pause and seek requests and feeds the packet queue until the playback is closed.
+#include "AVProbe.h"
 #include "FFUtils.h"
 #include "FFmpegLogger.h"
 #include "MediaApi.h"
@@ -76,6 +77,7 @@ void TPlayback::ReadLoop() {
         MainLoop();
     }
     if (OpenStatus.load() != 1) OpenStatus = -1;
+    AttachProbe(nullptr);
     CloseStreamComponent(AudioIndex.load());
     CloseMediaInput(&FFormatContext);
     if (OpenStatus.load() == -1) {
@@ -120,7 +122,16 @@ bool TPlayback::OpenInput() {
         Owner.LastErrMsg = Format(kNoStreamToPlay, FileName.c_str());
         return false;
     }
+    AttachProbe(context);
     return true;
+}
+
+void TPlayback::AttachProbe(AVFormatContext* context) {
+    try {
+        Owner.FProbe->AttachContext(context);
+    } catch (const std::exception&) {
+        // Only describes the file; playing does not depend on it.
+    }
 }
 
 void TPlayback::ChooseAndOpenStreams() {
