@@ -1,0 +1,9 @@
+#include "TaskOptions.h"
+
+void ResetInputOptions(TInputOptions& options) {
+    options = TInputOptions{};
+}
+
+void ResetOutputOptions(TOutputOptions& options) {
+    options = TOutputOptions{};
+}
