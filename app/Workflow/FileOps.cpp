@@ -1,0 +1,141 @@
+// File-system steps of the save on POSIX calls.
+#include "FileOps.h"
+
+#include "MyUtils.h"
+#include "SaveWorkflow.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace FileOps {
+
+namespace {
+
+std::string RandomSuffix() {
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    thread_local std::mt19937 generator{std::random_device{}()};
+    std::uniform_int_distribution<int> pick(0, int(sizeof(kChars)) - 2);
+    std::string suffix(6, 'x');
+    for (char& c : suffix)
+        c = kChars[pick(generator)];
+    return suffix;
+}
+
+// The path of a name with its folder resolved (the name itself may not exist).
+std::string ResolvedPath(const std::string& name) {
+    char buffer[PATH_MAX];
+    if (::realpath(name.c_str(), buffer)) return buffer;
+    std::string folder = ExtractFilePath(name);
+    if (folder.empty()) folder = "./";
+    if (!::realpath(folder.c_str(), buffer)) return ExpandFileName(name);
+    return IncludeTrailingPathDelimiter(buffer) + ExtractFileName(name);
+}
+
+} // namespace
+
+std::string ErrorText(int error) {
+    return std::strerror(error);
+}
+
+std::string CreateHiddenSibling(const std::string& target, std::string& error) {
+    std::string folder = ExtractFilePath(target);
+    std::string base = ExtractFileName(target);
+    std::string ext = ExtractFileExt(base);
+    std::string stem = base.substr(0, base.size() - ext.size());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = folder + "." + stem + "." + RandomSuffix() + ext;
+        // 0666 before the umask, like any file the program creates.
+        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return name;
+        }
+        if (errno != EEXIST) {
+            error = ErrorText(errno);
+            return std::string();
+        }
+    }
+    error = ErrorText(EEXIST);
+    return std::string();
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    error = ErrorText(errno);
+    return false;
+}
+
+void RemoveFile(const std::string& name) {
+    if (!name.empty()) ::unlink(name.c_str());
+}
+
+std::string CreateOwnFolder(const std::string& parent, const std::string& name, std::string& error) {
+    std::string plain = parent + name;
+    if (::mkdir(plain.c_str(), 0777) == 0) return IncludeTrailingPathDelimiter(plain);
+    if (errno != EEXIST) {
+        error = ErrorText(errno);
+        return std::string();
+    }
+    // Someone else's folder of that name: leave it alone and make a fresh one beside it.
+    std::string pattern = plain + "-XXXXXX";
+    if (::mkdtemp(pattern.data())) return IncludeTrailingPathDelimiter(pattern);
+    error = ErrorText(errno);
+    return std::string();
+}
+
+int64_t FreeSpace(const std::string& folder) {
+    struct statvfs info;
+    std::string path = folder.empty() ? std::string(".") : folder;
+    if (::statvfs(path.c_str(), &info) != 0) return -1;
+    return int64_t(info.f_bavail) * int64_t(info.f_frsize);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return ResolvedPath(a) == ResolvedPath(b);
+}
+
+} // namespace FileOps
+
+// ---- Deleting a folder ------------------------------------------------------------------------
+
+bool DeleteFolder(const std::string& folder, bool removeFolder) {
+    std::string f = IncludeTrailingPathDelimiter(Trim(folder));
+    bool result = true;
+    DIR* dir = ::opendir(f.c_str());
+    if (!dir) return false;
+    // Entries are collected first: removing while reading a directory may skip entries.
+    std::vector<std::string> names;
+    while (dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+    for (const std::string& name : names) {
+        std::string path = f + name;
+        struct stat info;
+        if (::lstat(path.c_str(), &info) != 0) {
+            result = false;
+            continue;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            // A read-only folder cannot lose its entries: make it writable first.
+            if ((info.st_mode & S_IWUSR) == 0) ::chmod(path.c_str(), info.st_mode | S_IRWXU);
+            result = DeleteFolder(path, true) && result;
+        } else {
+            result = ::unlink(path.c_str()) == 0 && result;
+        }
+    }
+    if (removeFolder) result = ::rmdir(f.c_str()) == 0 && result;
+    return result;
+}

@@ -1,0 +1,63 @@
+// Texts, captions and fixed names of the save workflow, in one place so that the window, the
+// command-line tool and the tests can name them.
+#pragma once
+
+namespace WorkflowText {
+
+// ---- Captions ----------------------------------------------------------------------------------
+inline constexpr const char* kWarningCaption = "Warning";
+inline constexpr const char* kInformationCaption = "Information";
+
+// ---- File intake -------------------------------------------------------------------------------
+// Extensions accepted by the intake check (a substring test on the lower-cased extension).
+inline constexpr const char* kAudioExtensions = ".mp3.aac.wav.wma.ogg";
+inline constexpr const char* kUnsupportedFormat = "The file format is not supported. Please re-add files.";
+inline constexpr const char* kNotAudio = "The selected file can't be added because it is not audio format.";
+
+// ---- Save --------------------------------------------------------------------------------------
+inline constexpr const char* kNoMarks = "Please set the starting point and ending point of the desired video "
+                                        "segment before saving the file.";
+inline constexpr const char* kNoTrimMode = "Please select Trim Mode before saving file.";
+inline constexpr const char* kEndBeforeStart =
+    "The ending point shall be after the starting point. Please reset.";
+inline constexpr const char* kSameAsInput = "The output file can't be the same as the input file.";
+inline constexpr const char* kNothingLeft = "Nothing would be left after deleting the selected segment.";
+inline constexpr const char* kNoDiskSpace = "There is not enough free disk space for the temporary files.";
+inline constexpr const char* kReplaceQuestion = "Would you like to replace the existing file?";
+inline constexpr const char* kOpenFolderQuestion = "Would you like to open the output folder?";
+// "%s" is the file or folder, the second "%s" the system's reason.
+inline constexpr const char* kCannotCreateOutput = "%s: cannot create the output file: %s";
+inline constexpr const char* kCannotReplaceOutput = "%s: cannot replace the output file: %s";
+inline constexpr const char* kCannotCreateTempFolder = "%s: cannot create the temporary folder: %s";
+// A conversion that ended neither finished nor with a message of its own.
+inline constexpr const char* kConversionUnfinished = "%s: the conversion did not finish.";
+// A conversion that finished without writing any audio (a segment beyond the end of the input).
+inline constexpr const char* kNoAudioWritten = "%s: no audio was written for the selected segment.";
+// printf format of the progress text; the value is a percentage.
+inline constexpr const char* kProgressFormat = "Progress: %.2f%%";
+
+// ---- Conversions -------------------------------------------------------------------------------
+// Inputs whose extension, exactly as written, occurs here are opened with their video dropped.
+inline constexpr const char* kVideoOffExtensions = ".aac.ac3.mp2.mp3.wav.wma";
+inline constexpr const char* kVideoOffOption = "vn=1";
+inline constexpr const char* kTempFolderName = "TemAudio";
+inline constexpr const char* kFirstPartName = "Movies1";
+inline constexpr const char* kSecondPartName = "Movies2";
+// The parts of a delete-mode save: lossless float WAV, valid beyond 4 GiB.
+inline constexpr const char* kPartExt = ".wav";
+inline constexpr const char* kPartEncoder = "pcm_f32le";
+inline constexpr const char* kPartMuxerOption = "rf64=auto";
+inline constexpr int kPartBytesPerSample = 4;
+
+// Encoder names the output library knows, each preceded by ".".
+inline constexpr const char* kEncoderList =
+    ".ac3.adpcm_adx.adpcm_g726.adpcm_ima_qt.adpcm_ima_wav.adpcm_ms.adpcm_swf.adpcm_yamaha.alac.asv1.asv2.bmp."
+    "dnxhd.dvbsub.dvdsub.dvvideo.ffv1.ffvhuff.flac.flashsv.flv.gif.h261.h263.h263p.huffyuv.jpegls.libfaac."
+    "libgsm.libgsm_ms.libmp3lame.libopencore_amrnb.libtheora.libvorbis.libx264.libxvid.ljpeg.mjpeg.mp2."
+    "mpeg1video.mpeg2video.mpeg4.msmpeg4v1.msmpeg4v2.msmpeg4v3.nellymoser.pam.pbm.pcm_alaw.pcm_f32be."
+    "pcm_f32le.pcm_f64be.pcm_f64le.pcm_mulaw.pcm_s16be.pcm_s16le.pcm_s24be.pcm_s24daud.pcm_s24le.pcm_s32be."
+    "pcm_s32le.pcm_s8.pcm_u16be.pcm_u16le.pcm_u24be.pcm_u24le.pcm_u32be.pcm_u32le.pcm_u8.pcm_zork.pcx.pgm."
+    "pgmyuv.png.ppm.qtrle.rawvideo.roq.roq_dpcm.rv10.rv20.sgi.snow.sonic.sonic_ls.svq1.targa.tiff.v210."
+    "vorbis.wmav1.wmav2.wmv1.wmv2.xsub.zlib.zmbv";
+
+} // namespace WorkflowText

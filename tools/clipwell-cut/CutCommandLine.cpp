@@ -1,0 +1,203 @@
+// Parsing the command line of clipwell-cut.
+#include "CutCommandLine.h"
+
+#include "MyUtils.h"
+
+#include <cctype>
+
+namespace {
+
+bool AllDigits(const std::string& text) {
+    if (text.empty() || text.size() > 12) return false; // 12 digits keep every sum within 64 bits
+    for (char c : text)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+std::string CommandName(TCutCommand command) {
+    switch (command) {
+    case TCutCommand::Info:
+        return "info";
+    case TCutCommand::Select:
+        return "select";
+    case TCutCommand::Delete:
+        return "delete";
+    default:
+        return "";
+    }
+}
+
+} // namespace
+
+bool ParseMarkTime(const std::string& text, int64_t& ms) {
+    if (AllDigits(text)) {
+        ms = std::stoll(text);
+        return true;
+    }
+    if (text.find(':') == std::string::npos) return false;
+    std::string rest = text;
+    std::vector<std::string> fields;
+    while (!rest.empty() || fields.empty()) {
+        std::string head;
+        SplitString(rest, ":", true, head);
+        fields.push_back(head);
+        if (rest.empty() && text.back() == ':') return false; // "1:" has no seconds
+    }
+    if (fields.size() > 3) return false;
+    // The last field: seconds with up to three decimals.
+    std::string seconds = fields.back();
+    std::string fraction;
+    size_t dot = seconds.find('.');
+    if (dot != std::string::npos) {
+        fraction = seconds.substr(dot + 1);
+        seconds.erase(dot);
+        if (fraction.empty() || fraction.size() > 3 || !AllDigits(fraction)) return false;
+        fraction.append(3 - fraction.size(), '0');
+    }
+    if (!AllDigits(seconds)) return false;
+    int64_t total = std::stoll(seconds);
+    if (total >= 60) return false; // a higher field exists
+    int64_t scale = 60;
+    for (size_t i = fields.size() - 1; i-- > 0;) {
+        if (!AllDigits(fields[i])) return false;
+        int64_t value = std::stoll(fields[i]);
+        if (i > 0 && value >= 60) return false; // minutes below the hours
+        total += value * scale;
+        scale *= 60;
+    }
+    ms = total * 1000 + (fraction.empty() ? 0 : std::stoll(fraction));
+    return true;
+}
+
+bool ParseCutCommandLine(const std::vector<std::string>& args, TCutOptions& options, std::string& error) {
+    options = TCutOptions();
+    std::vector<std::string> positional;
+    bool haveStart = false, haveEnd = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool inlineValue = false;
+        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+            value = arg.substr(arg.find('=') + 1);
+            arg.erase(arg.find('='));
+            inlineValue = true;
+        }
+        if (arg == "--help" || arg == "-h") {
+            options.Command = TCutCommand::Help;
+            return true;
+        } else if (arg == "--start" || arg == "--end") {
+            if (!inlineValue) {
+                if (i + 1 >= args.size()) {
+                    error = arg + " needs a time";
+                    return false;
+                }
+                value = args[++i];
+            }
+            int64_t ms = 0;
+            if (!ParseMarkTime(value, ms)) {
+                error = "not a time for " + arg + ": \"" + value + "\" (milliseconds or 00:00:02.500)";
+                return false;
+            }
+            (arg == "--start" ? options.StartMs : options.EndMs) = ms;
+            (arg == "--start" ? haveStart : haveEnd) = true;
+        } else if (arg == "--overwrite" || arg == "--progress" || arg == "--quiet") {
+            if (inlineValue) {
+                error = arg + " takes no value";
+                return false;
+            }
+            (arg == "--overwrite"  ? options.Overwrite
+             : arg == "--progress" ? options.Progress
+                                   : options.Quiet) = true;
+        } else if (arg == "--") {
+            positional.insert(positional.end(), args.begin() + i + 1, args.end());
+            break;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg;
+            return false;
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (positional.empty()) {
+        error = "no command given";
+        return false;
+    }
+    std::string command = positional[0];
+    if (command == "info")
+        options.Command = TCutCommand::Info;
+    else if (command == "select")
+        options.Command = TCutCommand::Select;
+    else if (command == "delete")
+        options.Command = TCutCommand::Delete;
+    else if (command == "help") {
+        options.Command = TCutCommand::Help;
+        return true;
+    } else {
+        error = "unknown command \"" + command + "\"";
+        return false;
+    }
+    std::string name = CommandName(options.Command);
+    if (options.Command == TCutCommand::Info) {
+        if (positional.size() != 2) {
+            error = "info takes one FILE";
+            return false;
+        }
+        if (haveStart || haveEnd || options.Overwrite || options.Progress) {
+            error = "info takes no marks and no --overwrite or --progress";
+            return false;
+        }
+        options.Input = positional[1];
+        return true;
+    }
+    if (positional.size() != 3) {
+        error = name + " takes INPUT and OUTPUT";
+        return false;
+    }
+    if (!haveStart || !haveEnd) {
+        error = name + " needs --start and --end";
+        return false;
+    }
+    options.Input = positional[1];
+    options.Output = positional[2];
+    if (options.Input.empty() || options.Output.empty()) {
+        error = "empty file name";
+        return false;
+    }
+    return true;
+}
+
+std::string CutUsageText() {
+    return "Usage: clipwell-cut info FILE\n"
+           "       clipwell-cut select INPUT OUTPUT --start S --end E [--overwrite] [--progress] [--quiet]\n"
+           "       clipwell-cut delete INPUT OUTPUT --start S --end E [--overwrite] [--progress] [--quiet]\n"
+           "\n"
+           "Cuts an audio file (MP3, AAC, WAV, WMA or OGG with one audio stream) the way Clipwell's\n"
+           "window saves it.\n"
+           "\n"
+           "Commands:\n"
+           "  info    print what Clipwell learns about FILE, one key=value line each: codec, channels,\n"
+           "          sample_rate, bit_rate, duration_us, streams, audio_streams\n"
+           "  select  write the segment from S to E into OUTPUT\n"
+           "  delete  cut the segment from S to E out and write what comes before and after it,\n"
+           "          joined without a gap, into OUTPUT\n"
+           "\n"
+           "S and E are milliseconds (2500) or a display time (00:00:02.500). OUTPUT gets the\n"
+           "extension of INPUT (out.dat for a .wma input writes out.wma); its encoder, channels,\n"
+           "sample rate and bit rate follow INPUT.\n"
+           "\n"
+           "Options:\n"
+           "  --start S    the start mark\n"
+           "  --end E      the end mark\n"
+           "  --overwrite  replace an existing OUTPUT (otherwise it is refused)\n"
+           "  --progress   print the progress lines (\"Progress: 25.00%\") on stderr\n"
+           "  --quiet      print nothing but errors\n"
+           "  --help       print this text\n"
+           "\n"
+           "Exit status:\n"
+           "  0    done\n"
+           "  1    the conversion failed (its message on stderr)\n"
+           "  2    usage error\n"
+           "  3    refused: unsupported format, not an audio file, output exists, output is the\n"
+           "       input, empty selection, nothing left after deleting\n"
+           "  130  interrupted (Ctrl+C): no partial output, temporary files removed\n";
+}
