@@ -14,6 +14,7 @@
 TConvertThread* TCustomFFmpeg::BeginConvert(bool threaded, TThreadPriority priority) {
     ReapThreads(false);
     const char* failure = nullptr;
+    TConvertThread* thread = nullptr;
     {
         std::lock_guard<std::mutex> guard(FThreadsLock);
         // An engine runs once per Reset.
@@ -30,27 +31,27 @@ TConvertThread* TCustomFFmpeg::BeginConvert(bool threaded, TThreadPriority prior
             FStopRequested = false;
             FFinished = false;
             FTerminated = false;
+            if (threaded) {
+                // A thread of an earlier run (normally reaped by Reset) is kept until it is
+                // waited for.
+                if (FOwnedConvertThread) FHelperThreads.push_back(std::move(FOwnedConvertThread));
+                FOwnedConvertThread = std::make_unique<TConvertThread>(this);
+                FOwnedConvertThread->SetPriority(priority);
+                thread = FOwnedConvertThread.get();
+                FConvertThread = thread;
+            }
         }
     }
     if (failure) {
         CloseAll();
         FFLogger().Log(this, llQuiet, failure);
-        FExceptionRaised = true;
         FExceptionMessage = failure;
+        FExceptionRaised = true;
         DoTerminate();
         return nullptr;
     }
-
-    if (!threaded) {
-        ConvertProc();
-        return nullptr;
-    }
-    std::lock_guard<std::mutex> guard(FThreadsLock);
-    // The thread of an earlier run has ended: Reset waited for it before this run was allowed.
-    FOwnedConvertThread = std::make_unique<TConvertThread>(this);
-    FOwnedConvertThread->SetPriority(priority);
-    FConvertThread = FOwnedConvertThread.get();
-    return FOwnedConvertThread.get();
+    if (!threaded) ConvertProc();
+    return thread; // not started: the caller starts it
 }
 
 void TCustomFFmpeg::ConvertProc() {
