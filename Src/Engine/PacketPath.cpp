@@ -52,9 +52,12 @@ int64_t SamplesBefore(const TSampleClock& c, int64_t boundaryUs) {
     return Clamp64(CeilDiv(num, den));
 }
 
-// Places a decoded frame on the stream's sample clock. A frame that continues the previous one
-// (its timestamp within a sample or one time-base step of the prediction) keeps the anchor, so
-// coarse container timestamps do not make samples jump; anything else starts a new anchor.
+// Places a decoded frame on the stream's sample clock. Decoded audio is continuous, so the clock
+// follows the samples and the stamps only confirm it: a stamp within a sample (or one time-base
+// step) of the prediction keeps the anchor. Some containers stamp single frames off their place
+// (Ogg Vorbis at a change of block size, by up to half a block); a stream moves to a new anchor
+// only when two frames in a row differ by the same amount, or at once for a jump of a second or
+// more (a gap in a damaged file, a new segment).
 void UpdateClock(TInputStreamState& ist, const AVFrame* frame) {
     TSampleClock& c = ist.Clock;
     const AVRational tb = ist.Stream->time_base;
@@ -71,7 +74,18 @@ void UpdateClock(TInputStreamState& ist, const AVFrame* frame) {
         int64_t predicted = c.Pts + av::av_rescale_q(c.Samples, AVRational{1, rate}, tb);
         int64_t tolerance =
             std::max<int64_t>(1, av::av_rescale_q_rnd(1, AVRational{1, rate}, tb, AV_ROUND_UP));
-        if (std::llabs(pts - predicted) <= tolerance) return;
+        int64_t deviation = pts - predicted;
+        if (std::llabs(deviation) <= tolerance) {
+            c.Deviations = 0;
+            return;
+        }
+        bool jump = std::llabs(av::av_rescale_q(deviation, tb, kMicroseconds)) >= 1000000;
+        bool confirmed = c.Deviations > 0 && std::llabs(deviation - c.Deviation) <= tolerance;
+        if (!jump && !confirmed) {
+            c.Deviation = deviation;
+            c.Deviations = 1;
+            return;
+        }
     }
     c = TSampleClock{pts, tb, ist.PacketShiftUs, 0, rate};
 }

@@ -100,14 +100,16 @@ struct TInputFileState {
 
 // Where a decoded audio frame lies, exactly: raw time Pts × TimeBase (as the demuxer stamped it,
 // before the file's offset), plus ShiftUs (the file's offset, µs), plus Samples ÷ Rate. Frames
-// that follow each other without a gap share one anchor, so their sample times stay exact even
-// where the container's time base is coarser than a sample.
+// that follow each other share one anchor, so their sample times stay exact even where the
+// container's time base is coarser than a sample or stamps single frames off their place.
 struct TSampleClock {
     int64_t Pts = AV_NOPTS_VALUE;
     AVRational TimeBase{1, 1000000};
     int64_t ShiftUs = 0;
     int64_t Samples = 0;
     int Rate = 0;
+    int64_t Deviation = 0; // time-base units a frame's stamp differed from the anchor's prediction
+    int Deviations = 0;    // frames in a row that differed by that much
 };
 
 struct TInputStreamState {
