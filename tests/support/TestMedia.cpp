@@ -294,6 +294,31 @@ std::string TextAsMp3() {
     });
 }
 
+std::string UnknownCodecWav() {
+    return CachedFile(TestMediaFolder() + kGeneratorVersion + "-unknowncodec.wav",
+                      [](const std::string& tmp) {
+                          auto le = [](std::string& out, uint32_t value, int bytes) {
+                              for (int i = 0; i < bytes; ++i)
+                                  out += char((value >> (8 * i)) & 0xFF);
+                          };
+                          const uint32_t dataBytes = 44100 * 4;
+                          std::string bytes = "RIFF";
+                          le(bytes, 36 + dataBytes, 4);
+                          bytes += "WAVEfmt ";
+                          le(bytes, 16, 4);
+                          le(bytes, 0x7777, 2); // format tag
+                          le(bytes, 2, 2);      // channels
+                          le(bytes, 44100, 4);  // sample rate
+                          le(bytes, 44100 * 4, 4);
+                          le(bytes, 4, 2);  // block align
+                          le(bytes, 16, 2); // bits per sample
+                          bytes += "data";
+                          le(bytes, dataBytes, 4);
+                          bytes += RandomBytes(dataBytes, 99);
+                          WriteBytes(tmp, bytes);
+                      });
+}
+
 // Sanitizer builds: libvorbisenc leaks one block per multichannel encoder setup
 // (vorbis_encode_setup_init); that is the system library's, not a fault of the program.
 extern "C" const char* __lsan_default_suppressions() {

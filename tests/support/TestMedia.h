@@ -100,3 +100,6 @@ std::string CorruptMiddleMp3(); // a 4 s MP3 with random bytes over 4 KiB in the
 std::string ZeroByteFile(const std::string& ext = ".mp3");
 std::string RandomBytesFile(const std::string& ext = ".mp3"); // 64 KiB of random bytes
 std::string TextAsMp3();                                      // a plain text file named .mp3
+// A WAV whose format tag (0x7777) no decoder knows: it opens and has an audio stream (44.1 kHz
+// stereo, 1 s of data), but nothing can decode it.
+std::string UnknownCodecWav();

@@ -291,6 +291,32 @@ TEST_F(ProbeTest, BrokenFilesGiveTheirOpenFailureText) {
     }
 }
 
+// The current libraries report stream information even when parameters stay unknown, so the
+// failure is injected at the library call.
+TEST_F(ProbeTest, CodecParametersNotFound) {
+    const auto real = av::avformat_find_stream_info;
+    av::avformat_find_stream_info = [](AVFormatContext*, AVDictionary**) { return AVERROR(EIO); };
+    TAVProbe probe;
+    const std::string name = TestMediaFile({TMediaFormat::Wav16, 1.0});
+    const bool loaded = probe.LoadFile(name);
+    av::avformat_find_stream_info = real;
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(probe.LastErrMsg, name + ": could not find codec parameters");
+    ExpectEmpty(probe);
+}
+
+// A stream no decoder knows is still described; its codec is named by its tag.
+TEST_F(ProbeTest, UnknownCodecIsNamedByItsTag) {
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(UnknownCodecWav())) << probe.LastErrMsg;
+    TAudioStreamInfo info;
+    ASSERT_TRUE(probe.GetAudioStreamInfo(info));
+    EXPECT_EQ(info.Codec, "0x7777");
+    EXPECT_EQ(info.SampleRate, 44100);
+    EXPECT_EQ(info.Channels, 2);
+    EXPECT_EQ(info.SampleFormat, AV_SAMPLE_FMT_NONE);
+}
+
 // A file cut off mid-frame or damaged in the middle is still an MP3: it opens, and the probe
 // reports what the container header says.
 TEST_F(ProbeTest, DamagedMp3StillOpens) {
