@@ -56,8 +56,8 @@ int64_t SamplesBefore(const TSampleClock& c, int64_t boundaryUs) {
 // follows the samples and the stamps only confirm it: a stamp within a sample (or one time-base
 // step) of the prediction keeps the anchor. Some containers stamp single frames off their place
 // (Ogg Vorbis at a change of block size, by up to half a block); a stream moves to a new anchor
-// only when two frames in a row differ by the same amount, or at once for a jump of a second or
-// more (a gap in a damaged file, a new segment).
+// when two frames in a row are off in the same direction (a gap, timestamps that drift), or at
+// once for a jump of a second or more.
 void UpdateClock(TInputStreamState& ist, const AVFrame* frame) {
     TSampleClock& c = ist.Clock;
     const AVRational tb = ist.Stream->time_base;
@@ -80,7 +80,7 @@ void UpdateClock(TInputStreamState& ist, const AVFrame* frame) {
             return;
         }
         bool jump = std::llabs(av::av_rescale_q(deviation, tb, kMicroseconds)) >= 1000000;
-        bool confirmed = c.Deviations > 0 && std::llabs(deviation - c.Deviation) <= tolerance;
+        bool confirmed = c.Deviations > 0 && (deviation > 0) == (c.Deviation > 0);
         if (!jump && !confirmed) {
             c.Deviation = deviation;
             c.Deviations = 1;

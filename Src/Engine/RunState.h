@@ -108,8 +108,8 @@ struct TSampleClock {
     int64_t ShiftUs = 0;
     int64_t Samples = 0;
     int Rate = 0;
-    int64_t Deviation = 0; // time-base units a frame's stamp differed from the anchor's prediction
-    int Deviations = 0;    // frames in a row that differed by that much
+    int64_t Deviation = 0; // time-base units the last frame's stamp differed from the prediction
+    int Deviations = 0;    // frames in a row whose stamps differed
 };
 
 struct TInputStreamState {
