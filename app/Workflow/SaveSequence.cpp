@@ -7,6 +7,11 @@
 
 using namespace WorkflowText;
 
+namespace {
+// Less free space than this after a failed conversion means the write failed for want of room.
+constexpr int64_t kNearlyFull = 256 * 1024;
+} // namespace
+
 // ---- Save -------------------------------------------------------------------------------------
 
 TSaveResult TSaveWorkflow::Save() {
@@ -100,12 +105,12 @@ TSaveResult TSaveWorkflow::RunDeleteParts(const std::string& outName, const std:
     FControl.ProgressBase = 0;
     FControl.ProgressWeight = plan.FirstWeight;
     if (!ConvertPart(InputFile, first, 0, FTimeInfo.StartMark) || !FOutcome.Succeeded)
-        return FSaveStopped ? TSaveResult::Stopped : Fail(FOutcome.Message);
+        return FSaveStopped ? TSaveResult::Stopped : Fail(FailureText(first));
 
     FControl.ProgressBase = plan.SecondBase;
     FControl.ProgressWeight = plan.SecondWeight;
     if (!ConvertPart(InputFile, second, FTimeInfo.EndMark, -1) || !FOutcome.Succeeded)
-        return FSaveStopped ? TSaveResult::Stopped : Fail(FOutcome.Message);
+        return FSaveStopped ? TSaveResult::Stopped : Fail(FailureText(second));
 
     FControl.ProgressBase = plan.JoinBase;
     FControl.ProgressWeight = plan.JoinWeight;
@@ -125,13 +130,24 @@ TSaveResult TSaveWorkflow::WriteOutput(const std::string& target,
     if (FSaveStopped)
         result = TSaveResult::Stopped;
     else if (!ran || !FOutcome.Succeeded)
-        result = Fail(FOutcome.Message);
+        result = Fail(FailureText(hidden, target));
     else if (!FileOps::ReplaceFile(hidden, target, error))
         result = Fail(Format(kCannotReplaceOutput, target.c_str(), error.c_str()));
     else
         return TSaveResult::Done;
     FileOps::RemoveFile(hidden);
     return result;
+}
+
+// The failed conversion's message; a full file system is named as the reason (the libraries
+// report a failed write in general terms). Asked while the partial file still takes its space.
+std::string TSaveWorkflow::FailureText(const std::string& written, const std::string& shownName) const {
+    int64_t available = FileOps::FreeSpace(ExtractFilePath(written));
+    if (!FOutcome.SetupFailed && available >= 0 && available < kNearlyFull) {
+        std::string name = shownName.empty() ? written : shownName;
+        return Format(kDiskFull, name.c_str(), FOutcome.Message.c_str());
+    }
+    return FOutcome.Message;
 }
 
 TSaveResult TSaveWorkflow::FinishSave(TSaveResult result) {

@@ -215,6 +215,7 @@ private:
     TSaveResult WriteOutput(const std::string& target,
                             const std::function<bool(const std::string&)>& convert);
     TSaveResult FinishSave(TSaveResult result);
+    std::string FailureText(const std::string& written, const std::string& shownName = std::string()) const;
     bool ConvertPart(const std::string& input, const std::string& output, int64_t startMs, int64_t endMs);
     bool SetUpSegment(const std::string& input, const std::string& output, int64_t startMs, int64_t endMs,
                       bool part, TStepKind kind);

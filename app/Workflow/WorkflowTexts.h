@@ -31,6 +31,9 @@ inline constexpr const char* kCannotReplaceOutput = "%s: cannot replace the outp
 inline constexpr const char* kCannotCreateTempFolder = "%s: cannot create the temporary folder: %s";
 // A conversion that ended neither finished nor with a message of its own.
 inline constexpr const char* kConversionUnfinished = "%s: the conversion did not finish.";
+// A conversion that failed while the output's file system was full; the second "%s" is the
+// conversion's own message.
+inline constexpr const char* kDiskFull = "%s: the disk is full. (%s)";
 // A conversion that finished without writing any audio (a segment beyond the end of the input).
 inline constexpr const char* kNoAudioWritten = "%s: no audio was written for the selected segment.";
 // printf format of the progress text; the value is a percentage.
@@ -43,10 +46,11 @@ inline constexpr const char* kVideoOffOption = "vn=1";
 inline constexpr const char* kTempFolderName = "TemAudio";
 inline constexpr const char* kFirstPartName = "Movies1";
 inline constexpr const char* kSecondPartName = "Movies2";
-// The parts of a delete-mode save: lossless float WAV, valid beyond 4 GiB.
-inline constexpr const char* kPartExt = ".wav";
+// The parts of a delete-mode save: lossless 32-bit float PCM in Sony Wave64, the WAV layout with
+// 64-bit sizes, so that parts beyond 4 GiB stay valid. (Plain WAV needs its muxer's private
+// "rf64" option for that, which the engine's option route cannot reach.)
+inline constexpr const char* kPartExt = ".w64";
 inline constexpr const char* kPartEncoder = "pcm_f32le";
-inline constexpr const char* kPartMuxerOption = "rf64=auto";
 inline constexpr int kPartBytesPerSample = 4;
 
 // Encoder names the output library knows, each preceded by ".".
