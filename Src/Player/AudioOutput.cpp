@@ -84,9 +84,8 @@ void TPlayback::StartAudioComponent(int index) {
 }
 
 void TPlayback::CloseAudioOutput() {
-    if (FDevice == 0) return;
-    sdl::SDL_CloseAudioDevice(FDevice);
-    FDevice = 0;
+    // Returns once the audio callback has left; the callback does not block.
+    if (uint32_t device = FDevice.exchange(0)) sdl::SDL_CloseAudioDevice(device);
 }
 
 double TPlayback::GetMasterClock() const {

@@ -59,14 +59,19 @@ void TPlayThread::EventLoop() {
             FOwner.ExitPlayback(&playback);
             return;
         }
-        // Another thread closed this playback (a stop that stopped waiting for this loop).
-        if (FOwner.CurrentPlayback().get() != &playback) return;
+        bool mine = event.type >= SDL_USEREVENT && static_cast<uint32_t>(event.user.code) == playback.Serial;
+        if (FOwner.CurrentPlayback().get() != &playback) {
+            // Another thread closed this playback (a stop that gave up waiting for this loop),
+            // and another playback may run already: hand its event back before leaving.
+            if (!mine) PassOn(event);
+            return;
+        }
         if (event.type == SDL_QUIT) {
             FOwner.ExitPlayback(&playback);
             return;
         }
         // Events of an earlier playback may still be queued; other SDL events are ignored.
-        if (event.type < SDL_USEREVENT || static_cast<uint32_t>(event.user.code) != playback.Serial) continue;
+        if (!mine) continue;
         if (event.type == events.Quit) {
             FOwner.ExitPlayback(&playback);
             return;
@@ -78,21 +83,29 @@ void TPlayThread::EventLoop() {
     }
 }
 
+void TPlayThread::PassOn(SDL_Event& event) {
+    std::shared_ptr<TPlayback> current = FOwner.CurrentPlayback();
+    if (current && event.type >= SDL_USEREVENT && static_cast<uint32_t>(event.user.code) == current->Serial)
+        sdl::SDL_PushEvent(&event);
+}
+
 // ---- Stop and pause helpers ---------------------------------------------------------------
 
-TStopThread::TStopThread(TCustomPlayer& owner, uint32_t serial)
-    : TThread("stop"), FOwner(owner), FSerial(serial) {}
+TStopThread::TStopThread(TCustomPlayer& owner, std::shared_ptr<TPlayback> playback)
+    : TThread("stop"), FOwner(owner), FPlayback(std::move(playback)) {}
 
 void TStopThread::Execute() {
     const uint32_t quit = PlayerEvents().Quit;
-    PostPlayerEvent(quit, FSerial);
+    const uint32_t serial = FPlayback ? FPlayback->Serial : 0;
+    PostPlayerEvent(quit, serial);
     int i = 0;
     while (FOwner.FPlayThread.load()) {
-        std::shared_ptr<TPlayback> playback = FOwner.CurrentPlayback();
-        if (playback && playback->Reading && i > 20) break;
+        // A read that the interrupt callback cannot cut short (a pipe, a hung network file
+        // system) holds the play thread inside its close: stop waiting after 0.2 s then.
+        if (FPlayback && FPlayback->Reading && i > 20) break;
         Sleep10ms();
         if (++i > 100) break;
-        if (i % 20 == 0) PostPlayerEvent(quit, FSerial);
+        if (i % 20 == 0) PostPlayerEvent(quit, serial);
     }
     // The event loop did not take the request (it may be waiting for the main thread): close the
     // playback from here. The loop notices and ends on its own later.

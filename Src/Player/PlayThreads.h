@@ -3,6 +3,7 @@
 #pragma once
 
 #include "FFPlay.h"
+#include "MediaApi.h"
 #include "MyUtils.h"
 
 #include <memory>
@@ -20,6 +21,8 @@ protected:
 
 private:
     void EventLoop();
+    // Re-posts an event that belongs to the current playback of the player.
+    void PassOn(SDL_Event& event);
 
     TCustomPlayer& FOwner;
     std::shared_ptr<TPlayback> FPlayback;
@@ -29,14 +32,15 @@ private:
 // 0.2 s while the read thread is inside a read; then closes the playback itself if it still exists.
 class TStopThread : public TThread {
 public:
-    TStopThread(TCustomPlayer& owner, uint32_t serial);
+    // `playback` is the one to stop (may be null when only a play thread is still ending).
+    TStopThread(TCustomPlayer& owner, std::shared_ptr<TPlayback> playback);
 
 protected:
     void Execute() override;
 
 private:
     TCustomPlayer& FOwner;
-    uint32_t FSerial;
+    std::shared_ptr<TPlayback> FPlayback;
 };
 
 // Waits until a pending seek has been carried out (at most about a second, or 0.2 s while the

@@ -130,7 +130,7 @@ private:
 
     // Audio thread only, while the device runs.
     TCodecContextPtr FDecoder;
-    uint32_t FDevice = 0; // SDL audio device id; 0 = none
+    std::atomic<uint32_t> FDevice{0}; // SDL audio device id, 0 = none; closed by whoever gets there first
     double FAudioClock = 0;
     std::vector<uint8_t> FDecodeBuffer;
     std::vector<uint8_t> FConvertBuffer;

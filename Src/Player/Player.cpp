@@ -266,7 +266,7 @@ void TCustomPlayer::Stop(bool wait) {
     std::shared_ptr<TPlayback> playback = CurrentPlayback();
     if (playback) PostPlayerEvent(PlayerEvents().Quit, playback->Serial);
     if (!wait || (!playback && !FPlayThread.load())) return;
-    TStopThread stopper(*this, playback ? playback->Serial : 0);
+    TStopThread stopper(*this, playback);
     stopper.Start();
     stopper.WaitFor();
 }

@@ -53,6 +53,10 @@ bool TPlayback::StartReadThread() {
 void TPlayback::ClosePlayback() {
     if (FClosed.exchange(true)) return;
     AbortRequest = true; // also cuts a blocking read short through the interrupt callback
+    // The sound device is released at once, even when the read thread is held up in a read that
+    // cannot be interrupted: the next playback may need it.
+    AudioQueue.Abort();
+    CloseAudioOutput();
     if (ReadThread) ReadThread->WaitFor();
 }
 
@@ -263,7 +267,7 @@ bool TPlayback::OpenStreamComponent(int index) {
 void TPlayback::CloseStreamComponent(int index) {
     if (index < 0 || !FFormatContext || index >= static_cast<int>(FFormatContext->nb_streams)) return;
     AudioQueue.Abort();
-    CloseAudioOutput(); // returns once the audio callback has left
+    CloseAudioOutput();
     AudioQueue.End();
     FConverter.reset();
     FFormatContext->streams[index]->discard = AVDISCARD_ALL;

@@ -6,6 +6,10 @@
 #include "MediaApi.h"
 
 #include <cmath>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -227,6 +231,81 @@ TEST_F(PlayerTest, TheHostGetsWaveformFramesOfItsSize) {
     ASSERT_TRUE(OpenAndWaitForPlay(Mp3File(2.0), &host));
     PumpFor(0.3);
     EXPECT_EQ(host.Frames(), frames);
+}
+
+} // namespace
+
+namespace {
+
+// Feeds the first `bytes` of `file` into a named pipe and then keeps it open without writing, so
+// that the player's read thread blocks inside a read until Release.
+class TStalledPipe {
+public:
+    TStalledPipe(const std::string& file, size_t bytes)
+        : FPath(TestMediaFolder() + "player-pipe-" + std::to_string(getpid()) + ".wav") {
+        std::remove(FPath.c_str());
+        EXPECT_EQ(mkfifo(FPath.c_str(), 0600), 0);
+        std::ifstream in(file, std::ios::binary);
+        std::vector<char> data(bytes);
+        in.read(data.data(), std::streamsize(bytes));
+        FWriter = std::thread([this, data] {
+            int fd = ::open(FPath.c_str(), O_WRONLY); // waits for the reader
+            if (fd < 0) return;
+            size_t done = 0;
+            while (done < data.size()) {
+                ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+                if (n <= 0) break;
+                done += size_t(n);
+            }
+            std::unique_lock<std::mutex> lock(FLock);
+            FReleased.wait(lock, [this] { return FRelease; });
+            ::close(fd);
+        });
+    }
+    ~TStalledPipe() {
+        Release();
+        FWriter.join();
+        std::remove(FPath.c_str());
+    }
+    void Release() {
+        std::lock_guard<std::mutex> guard(FLock);
+        FRelease = true;
+        FReleased.notify_all();
+    }
+    const std::string& Path() const { return FPath; }
+
+private:
+    std::string FPath;
+    std::thread FWriter;
+    std::mutex FLock;
+    std::condition_variable FReleased;
+    bool FRelease = false;
+};
+
+TEST_F(PlayerTest, StopDoesNotWaitLongForAReadThatCannotBeInterrupted) {
+    // Three seconds of sound, then the pipe stalls: the read thread, which stays about two
+    // seconds ahead, ends up blocked in read().
+    TStalledPipe pipe(WavFile(6.0), 44 + 44100 * 4 * 3);
+    ASSERT_TRUE(OpenAndWaitForPlay(pipe.Path())) << Player->LastErrMsg;
+    ASSERT_TRUE(WaitForPosition(1300000, 3));
+    size_t from = States().size();
+    double start = Now();
+    Player->Stop(true);
+    double took = Now() - start;
+    EXPECT_LT(took, 0.6) << "gives up waiting after about 0.2 s";
+    EXPECT_FALSE(Player->HasPlayback());
+
+    // Another file plays meanwhile, although the old play thread is still closing.
+    Positions.clear();
+    ASSERT_TRUE(Player->Open(WavFile(2.0), nullptr)) << Player->LastErrMsg;
+    ASSERT_TRUE(WaitForPosition(300000, 3)) << "the new playback gets its refresh events";
+
+    // Once the pipe lets go, the old playback ends and reports psStop.
+    pipe.Release();
+    ASSERT_TRUE(PumpUntil([&] { return CountStates(psStop, from) >= 1; }, 3));
+    ASSERT_TRUE(WaitForPosition(1000000, 3)) << "and the new one plays on";
+    Player->Stop(true);
+    EXPECT_EQ(CountStates(psStop, from), 2);
 }
 
 } // namespace
