@@ -3,6 +3,7 @@
 // the summary).
 #include "EngineRunSupport.h"
 
+#include <atomic>
 #include <climits>
 
 using RunEnd = EngineRunTest;
@@ -67,6 +68,28 @@ TEST_F(RunEnd, StopRequestEndsUnfinishedWithACompleteFile) {
     double seconds = DecodeAudioFile(out).Seconds(); // the trailer was written: it decodes
     EXPECT_GT(seconds, 0.1);
     EXPECT_LT(seconds, 2.0);
+}
+
+TEST_F(RunEnd, ThreadedRunStopsOnRequestFromTheMainThread) {
+    const std::string out = OutputPath("threaded.mp3");
+    OpenInput(TestMediaFile({TMediaFormat::Wav16, 5.0, 44100, 2}));
+    OpenOutput(out, "libmp3lame");
+    Engine.FReportInterval = 0;
+    std::atomic<int> reports{0};
+    std::atomic<bool> terminated{false};
+    Engine.FProgressCallback = [&](TCustomFFmpeg*, int32_t, int32_t, int32_t, float, float, int64_t,
+                                   int32_t) { ++reports; };
+    Engine.FTerminateCallback = [&](TCustomFFmpeg*) { terminated = true; };
+    TConvertThread* thread = Engine.BeginConvert(true);
+    ASSERT_NE(thread, nullptr);
+    thread->Start();
+    WaitUntil([&] { return reports >= 5 || terminated; }); // serves the run's log calls meanwhile
+    Engine.BreakConvert(true);
+    EXPECT_TRUE(terminated);
+    EXPECT_FALSE(Engine.Finished());
+    EXPECT_FALSE(Engine.ExceptionRaised()) << Engine.ExceptionMessage();
+    EXPECT_TRUE(Logged("Stream mapping:"));
+    EXPECT_LT(DecodeAudioFile(out).Seconds(), 4.5);
 }
 
 TEST_F(RunEnd, DecodeErrorsAreLoggedAndSkippedUnlessTheyEndTheRun) {
