@@ -2,7 +2,6 @@
 // menu. Playback and marks are in UnitMainPlayback.cpp, saving in UnitMainSave.cpp.
 #include "UnitMain.h"
 
-#include "FFmpegLoader.h"
 #include "MyUtils.h"
 #include "PlayScreen.h"
 #include "TrackBar.h"
@@ -29,7 +28,10 @@ TfrmMain::TfrmMain(std::unique_ptr<TDialogs> dialogs, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      FDialogs(dialogs ? std::move(dialogs) : std::make_unique<TQtDialogs>()) {
+      FFConverter(std::make_unique<ZEVuzuzAVE>()), FFPlayer(std::make_unique<TFFPlayer>()),
+      FDialogs(dialogs ? std::move(dialogs) : std::make_unique<TQtDialogs>()),
+      FWorkflow(std::make_unique<TSaveWorkflow>(*FFConverter)), FTimeInfo(FWorkflow->FTimeInfo),
+      FStreamInfo(FWorkflow->FStreamInfo), FSaveControl(FWorkflow->FControl) {
     setObjectName("frmMain");
     setFixedSize(704, 246);
     CreateActions();
@@ -38,19 +40,22 @@ TfrmMain::TfrmMain(std::unique_ptr<TDialogs> dialogs, QWidget* parent)
     FormCreate();
 }
 
-// The components go before the controls: the player draws into the play screen until it stops.
+// The components go before the controls: the component stops its tasks (their progress is
+// shown here) and the player draws into the play screen until it stops.
 TfrmMain::~TfrmMain() {
+    FWorkflow.reset();
+    FFConverter.reset();
     FFPlayer.reset();
 }
 
 void TfrmMain::CreateComponents() {
-    FFPlayer = std::make_unique<TFFPlayer>();
     FFPlayer->OnFileOpen = [this](TCustomPlayer*, int64_t duration, int frameWidth, int frameHeight,
                                   int& screenWidth, int& screenHeight) {
         FFPlayerFileOpen(duration, frameWidth, frameHeight, screenWidth, screenHeight);
     };
     FFPlayer->OnPosition = [this](TCustomPlayer*, int64_t pts) { FFPlayerPosition(pts); };
     FFPlayer->OnState = [this](TCustomPlayer*, TPlayState state) { FFPlayerState(PlayStateNumber(state)); };
+    ConnectWorkflow();
 }
 
 int TfrmMain::Tag(const QObject* control) {
@@ -96,9 +101,8 @@ void TfrmMain::FormShow() {
     std::string folder = GetAppPath() + kLibraryFolder;
     bool failed = false;
     // Both sets are tried, so that each failure shows its own message.
-    FFLoader().SetLibPath(folder);
-    if (!FFLoader().LoadLibs(ConverterLibs)) {
-        ShowMessage(FFLoader().LastErrMsg());
+    if (!FFConverter->LoadAVLib(folder)) {
+        ShowMessage(FFConverter->LastErrMsg);
         failed = true;
     }
     if (!FFPlayer->LoadAVLib(folder)) {
@@ -124,7 +128,7 @@ void TfrmMain::ResetControls(int Mode) {
         SetControlEnabled(bbSaveFile, bbPlay->isEnabled());
         pbProgress->hide();
         FTimeInfo = rTimeInfo{};
-        FControl.TrimMode = 0;
+        FSaveControl.TrimMode = 0;
         stbPosition->SetPosition(0);
         for (QLabel* label : {labTimeS, labTimeE, labRunTime, labTotalTime})
             SetLabel(label, kZeroTime);
@@ -137,7 +141,7 @@ void TfrmMain::ResetControls(int Mode) {
         pbProgress->hide();
         FTimeInfo.StartMark = 0;
         FTimeInfo.EndMark = 0;
-        FControl.TrimMode = 0;
+        FSaveControl.TrimMode = 0;
         stbPosition->SetPosition(0);
     }
     bool on = bbPlay->isEnabled();

@@ -5,6 +5,8 @@
 
 #include "Dialogs.h"
 #include "FFPlay.h"
+#include "RAzevaVUV.h"
+#include "SaveWorkflow.h"
 
 #include <QWidget>
 #include <atomic>
@@ -23,33 +25,12 @@ class QToolButton;
 class TPlayScreen;
 class TTrackBar;
 
-// Times of the open file.
-struct rTimeInfo {
-    int64_t TotalTime = 0; // µs, duration reported by the player
-    int64_t PlayTime = 0;  // µs, last position reported
-    int64_t StartMark = 0; // ms
-    int64_t EndMark = 0;   // ms
-};
-
-// The audio stream of the added file, copied into every output.
-struct rInputStreamInfo {
-    std::string CodecName; // decoder name ("mp3", "pcm_s16le" ...)
-    int64_t Channels = 0;
-    int64_t SampleRate = 0; // Hz
-    int64_t BitRate = 0;    // bit/s
-};
-
-// Flags of the workflow. Fields written by other threads are atomic.
+// The times of the open file (rTimeInfo), its audio stream (rInputStreamInfo) and the save flags
+// (rSaveControl) live in the save workflow, which reads them; the window keeps its own flags here.
 struct rControl {
     bool SeekLock = false;             // the file-open handler itself moves the bar
-    std::atomic<int32_t> PlayState{0}; // last player state: 0 play, 1 pause, 2 stop, 3 end, 4 resume, 5 step
+    std::atomic<int32_t> PlayState{0}; // last player state (PlayStateNumber); set on player threads
     bool Following = false;            // the bar follows the play position
-    int32_t TrimMode = 0;              // 0 none, 1 select, 2 delete
-    std::atomic<bool> Terminated{false}; // the conversion component reported that all tasks ended
-    bool Stopped = false;                // the user pressed Stop during a conversion
-    int32_t ProgressBase = 0;            // percent completed before the running conversion
-    int32_t ProgressWeight = 0;          // percent share of the running conversion
-    std::string OutputPath;              // folder of the chosen output, with a trailing "/"
 };
 
 class TfrmMain : public QWidget {
@@ -95,12 +76,15 @@ public:
     const rTimeInfo& TimeInfo() const { return FTimeInfo; }
     const rInputStreamInfo& StreamInfo() const { return FStreamInfo; }
     const rControl& Control() const { return FControl; }
+    const rSaveControl& SaveControl() const { return FSaveControl; }
+    TSaveWorkflow& Workflow() { return *FWorkflow; }
     TDialogs& Dialogs() { return *FDialogs; }
 
     // The Tag of a control (0 unless set).
     static int Tag(const QObject* control);
 
-    // ---- Components -------------------------------------------------------------------------
+    // ---- Components (created with the window, freed before its controls) ---------------------
+    std::unique_ptr<ZEVuzuzAVE> FFConverter;
     std::unique_ptr<TFFPlayer> FFPlayer;
 
     // ---- Controls --------------------------------------------------------------------------
@@ -149,11 +133,15 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateControls();
     void CreateComponents();
+    void ConnectWorkflow();
+    // Conversion thread: the progress display, carried to the UI thread.
+    void FFConverterProgress(int32_t position, const std::string& text);
     // The player's states as the window numbers them: play 0, pause 1, stop 2, end 3, resume 4, step 5.
     static int PlayStateNumber(TPlayState state);
     // Waits `ms` milliseconds while serving the calls that workers hand to the main thread.
@@ -165,9 +153,10 @@ private:
     void ShowWarning(const std::string& text);
 
     std::unique_ptr<TDialogs> FDialogs;
-    rTimeInfo FTimeInfo;
-    rInputStreamInfo FStreamInfo;
+    std::unique_ptr<TSaveWorkflow> FWorkflow; // over FFConverter; holds the file's state records
+    rTimeInfo& FTimeInfo;                     // of FWorkflow
+    rInputStreamInfo& FStreamInfo;            // of FWorkflow
+    rSaveControl& FSaveControl;               // of FWorkflow; its InputFile is the open file
     rControl FControl;
-    bool FShown = false;    // FormShow ran
-    std::string FInputFile; // the file open in the player (the one saves read)
+    bool FShown = false; // FormShow ran
 };

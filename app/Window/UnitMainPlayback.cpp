@@ -38,14 +38,14 @@ void TfrmMain::actAddRemoveFileExecute() {
     if (!FFPlayer->Open(name, memPlayScreen)) {
         // The player has closed what was open: back to the state without a file.
         ShowMessage(FFPlayer->LastErrMsg);
-        FInputFile.clear();
+        FWorkflow->InputFile.clear();
         memPlayScreen->ClearFrame();
         ResetControls(0);
         panInformation->show();
         bbAddRemoveFile->setProperty("Tag", 0);
         return;
     }
-    FInputFile = name;
+    FWorkflow->InputFile = name;
     ResetControls(1);
     FControl.Following = true;
     if (!fileWasOpen) bbAddRemoveFile->setProperty("Tag", Tag(bbAddRemoveFile) + 1);
@@ -106,7 +106,8 @@ void TfrmMain::bbPlayClick() {
     FControl.Following = true;
     FFPlayer->Resume();
     // After the end the file is opened again, which plays it from the beginning.
-    if (FControl.PlayState == 3 && !FInputFile.empty()) FFPlayer->Open(FInputFile, memPlayScreen);
+    if (FControl.PlayState == 3 && !FWorkflow->InputFile.empty())
+        FFPlayer->Open(FWorkflow->InputFile, memPlayScreen);
 }
 
 // Pauses: Play continues from the same place.
@@ -177,14 +178,14 @@ void TfrmMain::actCutEndTimeExecute() {
 }
 
 void TfrmMain::actSelectAudioExecute() {
-    FControl.TrimMode = 1;
+    FSaveControl.TrimMode = 1;
     SetControlEnabled(bbSelectAudio, false);
     SetControlEnabled(bbDeleteAudio, true);
     SetControlEnabled(bbSaveFile, true);
 }
 
 void TfrmMain::actDeleteAudioExecute() {
-    FControl.TrimMode = 2;
+    FSaveControl.TrimMode = 2;
     SetControlEnabled(bbSelectAudio, true);
     SetControlEnabled(bbDeleteAudio, false);
     SetControlEnabled(bbSaveFile, true);
@@ -192,11 +193,8 @@ void TfrmMain::actDeleteAudioExecute() {
 
 // ---- Intake ---------------------------------------------------------------------------------
 
+// The workflow's check: extension, probe, a single audio stream (cover art allowed). It shows its
+// own refusal and fills FStreamInfo.
 bool TfrmMain::CheckInputFile(const std::string& FileName) {
-    std::string ext = LowerCase(ExtractFileExt(FileName));
-    if (ext.empty() || std::string(".mp3.aac.wav.wma.ogg").find(ext) == std::string::npos) {
-        ShowMessage("The file format is not supported. Please re-add files.");
-        return false;
-    }
-    return true;
+    return FWorkflow->CheckInputFile(FileName);
 }

@@ -141,7 +141,7 @@ TEST_F(WindowTest, CaptionsHintsAndActions) {
     frm->actSelectAudio->setEnabled(true);
     QTest::mouseClick(frm->bbSelectAudio, Qt::LeftButton);
     EXPECT_EQ(triggered, 1);
-    EXPECT_EQ(frm->Control().TrimMode, 1);
+    EXPECT_EQ(frm->SaveControl().TrimMode, 1);
 
     ASSERT_EQ(frm->pmContact->actions().size(), 3);
     EXPECT_EQ(frm->pmOurSite->text().toStdString(), "Our Site");

@@ -3,11 +3,15 @@
 // again after the end, and the waveform on the play screen.
 #include "WindowFixture.h"
 
+#include "MyUtils.h"
 #include "TestLibs.h"
 #include "TestMedia.h"
 
 #include <QImage>
 #include <QTest>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -168,4 +172,59 @@ TEST_F(WindowPlaybackTest, CancellingTheDialogResumesAndARefusedFileKeepsTheOpen
         EXPECT_EQ(frm->Control().PlayState, 1); // left paused
         EXPECT_TRUE(frm->bbPlay->isEnabled());
     }
+}
+
+TEST_F(WindowPlaybackTest, IntakeRefusesTwoStreamsAndAcceptsCoverArt) {
+    // Two audio streams, under an accepted extension (the probe reads the content).
+    std::string twoStreams = TestMediaFolder() + "window-two-streams.ogg";
+    std::filesystem::copy_file(TwoAudioStreamFile(), twoStreams,
+                               std::filesystem::copy_options::overwrite_existing);
+    Add(twoStreams);
+    ASSERT_EQ(dialogs->Shown.size(), 1u);
+    EXPECT_EQ(dialogs->Shown[0].Text, "The selected file can't be added because it is not audio format.");
+    EXPECT_EQ(dialogs->Shown[0].Caption, "Tamsel Free Clipwell");
+    EXPECT_FALSE(frm->bbPlay->isEnabled()); // still no file
+    EXPECT_EQ(TfrmMain::Tag(frm->bbAddRemoveFile), 0);
+
+    // An MP3 with an attached picture is an audio file.
+    dialogs->Shown.clear();
+    Add(CoverArtMp3());
+    ASSERT_TRUE(dialogs->Shown.empty()) << dialogs->Shown[0].Text;
+    EXPECT_TRUE(frm->bbPlay->isEnabled());
+    EXPECT_EQ(frm->StreamInfo().Channels, 2);
+    EXPECT_EQ(frm->StreamInfo().SampleRate, 44100);
+    EXPECT_FALSE(frm->StreamInfo().CodecName.empty());
+    EXPECT_EQ(frm->Workflow().InputFile, CoverArtMp3());
+    EXPECT_TRUE(WaitForPosition(100000));
+}
+
+// Every broken file is refused with a message or plays what can be decoded; the window keeps
+// working either way and a good file opens afterwards.
+TEST_F(WindowPlaybackTest, BrokenFilesAreRefusedOrPlayedNeverAHang) {
+    const std::string broken[] = {TruncatedMp3(),       CorruptMiddleMp3(),      ZeroByteFile(".mp3"),
+                                  ZeroByteFile(".wav"), RandomBytesFile(".mp3"), RandomBytesFile(".ogg"),
+                                  TextAsMp3()};
+    for (const std::string& file : broken) {
+        SCOPED_TRACE(file);
+        dialogs->Shown.clear();
+        auto t0 = std::chrono::steady_clock::now();
+        Add(file);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+        std::printf("[ intake   ] %s: %s\n", ExtractFileName(file).c_str(),
+                    dialogs->Shown.empty() ? "plays" : dialogs->Shown[0].Text.c_str());
+        if (!dialogs->Shown.empty()) {
+            EXPECT_FALSE(dialogs->Shown[0].Text.empty());
+            EXPECT_NE(frm->Workflow().InputFile, file);
+        } else {
+            // Opened: it plays to its end (or at least keeps reporting) without hanging the UI.
+            EXPECT_EQ(frm->Workflow().InputFile, file);
+            WaitFor([&] { return frm->Control().PlayState == 3; }, 6000);
+            frm->bbPlay->click();
+            frm->bbStop->click();
+        }
+    }
+    dialogs->Shown.clear();
+    Add(TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 1.0, 22050, 1, 0}));
+    EXPECT_TRUE(dialogs->Shown.empty());
+    EXPECT_TRUE(WaitForPosition(100000));
 }

@@ -77,13 +77,13 @@ TEST_F(WindowStateTest, NoFileFileOpenBusyAndAfterSave) {
     frm->actDeleteAudio->trigger();
     {
         SCOPED_TRACE("delete mode chosen");
-        EXPECT_EQ(frm->Control().TrimMode, 2);
+        EXPECT_EQ(frm->SaveControl().TrimMode, 2);
         EXPECT_TRUE(frm->bbSelectAudio->isEnabled());
         EXPECT_FALSE(frm->bbDeleteAudio->isEnabled());
         EXPECT_TRUE(frm->bbSaveFile->isEnabled());
     }
     frm->actSelectAudio->trigger();
-    EXPECT_EQ(frm->Control().TrimMode, 1);
+    EXPECT_EQ(frm->SaveControl().TrimMode, 1);
     EXPECT_FALSE(frm->bbSelectAudio->isEnabled());
     EXPECT_TRUE(frm->bbDeleteAudio->isEnabled());
 
@@ -100,7 +100,7 @@ TEST_F(WindowStateTest, NoFileFileOpenBusyAndAfterSave) {
     {
         SCOPED_TRACE("after save");
         ExpectControls(*frm, {true, true, true, true, true, true, true});
-        EXPECT_EQ(frm->Control().TrimMode, 1); // the mode stays chosen
+        EXPECT_EQ(frm->SaveControl().TrimMode, 1); // the mode stays chosen
         EXPECT_EQ(frm->bbSaveFile->text().toStdString(), "Save File...");
         EXPECT_EQ(TfrmMain::Tag(frm->bbSaveFile), 0);
         EXPECT_FALSE(frm->pbProgress->isVisible());
@@ -122,7 +122,7 @@ TEST_F(WindowStateTest, ASecondFileClearsMarksButKeepsTheirTexts) {
     OpenFile(30 * kSecond);
     EXPECT_EQ(frm->TimeInfo().StartMark, 0);
     EXPECT_EQ(frm->TimeInfo().EndMark, 0);
-    EXPECT_EQ(frm->Control().TrimMode, 0);
+    EXPECT_EQ(frm->SaveControl().TrimMode, 0);
     EXPECT_EQ(frm->stbPosition->SelStart(), 0);
     EXPECT_EQ(frm->stbPosition->SelEnd(), 0);
     EXPECT_EQ(frm->stbPosition->Max(), 30);
@@ -177,7 +177,7 @@ TEST_F(WindowStateTest, EndMarkBeforeTheStartIsRefusedWithAWarning) {
     EXPECT_EQ(frm->stbPosition->SelEnd(), 0);
     EXPECT_EQ(frm->TimeInfo().EndMark, 0);
     // The mode chosen before stays, with its buttons.
-    EXPECT_EQ(frm->Control().TrimMode, 2);
+    EXPECT_EQ(frm->SaveControl().TrimMode, 2);
     EXPECT_TRUE(frm->bbSelectAudio->isEnabled());
     EXPECT_FALSE(frm->bbDeleteAudio->isEnabled());
     EXPECT_TRUE(frm->bbSaveFile->isEnabled());
@@ -200,5 +200,5 @@ TEST_F(WindowStateTest, DisabledActionsDoNothing) {
     Show();
     QTest::mouseClick(frm->bbSelectAudio, Qt::LeftButton);
     frm->actDeleteAudio->trigger();
-    EXPECT_EQ(frm->Control().TrimMode, 0);
+    EXPECT_EQ(frm->SaveControl().TrimMode, 0);
 }
