@@ -40,16 +40,18 @@ TCustomRAzevaVUV::TCustomRAzevaVUV()
     : FAVProbe(std::make_unique<TAVProbe>()), FTaskList(std::make_unique<TFFmpegList>()) {}
 
 TCustomRAzevaVUV::~TCustomRAzevaVUV() {
+    DestroyTasks();
+    FTaskList.reset();
+    FAVProbe.reset();
+}
+
+void TCustomRAzevaVUV::DestroyTasks() {
     // No task may start from a terminating one while the list goes.
     FPendingCount = 0;
     // Running tasks are stopped and deliver their termination through DoTaskTerminate, which
     // needs the list's count and FLock: the tasks go first, then the lock.
     FTaskList->Clear();
-    {
-        std::lock_guard<std::recursive_mutex> lock(FLock); // no delivery holds it any more
-    }
-    FTaskList.reset();
-    FAVProbe.reset();
+    std::lock_guard<std::recursive_mutex> lock(FLock); // no delivery holds it any more
 }
 
 // ---- Properties --------------------------------------------------------------------------------
@@ -250,8 +252,8 @@ void TCustomRAzevaVUV::StopConvert(bool wait) {
 void TCustomRAzevaVUV::DoProgress(TCustomFFmpeg* sender, int32_t frameNumber, int32_t fps,
                                   int32_t currentDuration, float quality, float bitRate, int64_t currentSize,
                                   int32_t totalOutputDuration) {
-    if (!OnProgress) return;
     std::lock_guard<std::recursive_mutex> lock(FLock);
+    if (!OnProgress) return;
     OnProgress(static_cast<TFFmpeg*>(sender)->TaskIndex, frameNumber, fps, currentDuration, quality, bitRate,
                currentSize, totalOutputDuration);
 }

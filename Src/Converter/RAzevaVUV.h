@@ -195,6 +195,11 @@ public:
     TPreviewBitmapEvent OnPreviewBitmap;
 
 protected:
+    // Stops and frees every task; their terminations are still delivered. The destructor does
+    // this too, but a task's callbacks dispatch through this object's virtual operations: a
+    // derived class calls it first in its own destructor, while the whole object still exists.
+    void DestroyTasks();
+
     // Callbacks of the tasks' engines. Conversion thread (or the thread of StartConvert in
     // sequential mode); DoTaskTerminate also on the engine's terminate thread.
     virtual void DoBeforeHook(TFFmpeg* sender, int64_t pts, THookAction& hookAction);
@@ -239,5 +244,6 @@ private:
 // The component as the application places it.
 class ZEVuzuzAVE : public TCustomRAzevaVUV {
 public:
-    using TCustomRAzevaVUV::TCustomRAzevaVUV;
+    ZEVuzuzAVE() = default;
+    ~ZEVuzuzAVE() override { DestroyTasks(); }
 };

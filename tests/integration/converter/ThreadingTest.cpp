@@ -209,3 +209,33 @@ TEST_F(ConverterThreads, StopWithWaitEndsRunningAndPendingTasks) {
     EXPECT_EQ(log.FinalCount(), 1);
     EXPECT_FALSE(secondReported); // the pending task never ran
 }
+
+// Destroying the component stops its running tasks; their terminations and the final event are
+// still delivered (on event threads that outlive the component).
+TEST_F(ConverterThreads, DestructionStopsRunningTasks) {
+    TEventLog log;
+    std::atomic<bool> running{false};
+    {
+        ZEVuzuzAVE component;
+        AddTasks(component, 2, 10.0, "destroyed", ".mp3", "libmp3lame");
+        log.Attach(component);
+        component.SetProgressInterval(100);
+        component.OnProgress = [&](int32_t, int32_t, int32_t, int32_t, float, float, int64_t, int32_t) {
+            running = true;
+        };
+        component.StartConvert(2);
+        ASSERT_TRUE(WaitMain([&] { return running.load(); }));
+    }
+    ASSERT_TRUE(WaitMain([&] { return log.Terminations().size() == 3; }));
+    CheckSynchronize(50);
+    const auto events = log.Terminations();
+    ASSERT_EQ(events.size(), 3u);
+    std::vector<int32_t> indexes = Indexes(events);
+    std::sort(indexes.begin(), indexes.end());
+    EXPECT_EQ(indexes, (std::vector<int32_t>{-1, 0, 1}));
+    for (const auto& event : events) {
+        if (event.Index >= 0) {
+            EXPECT_FALSE(event.Exception) << event.Message;
+        }
+    }
+}
