@@ -23,6 +23,10 @@ const TPlayerEvents& PlayerEvents() {
     return events;
 }
 
+void ReleaseSDLThreadState() {
+    sdl::SDL_TLSCleanup();
+}
+
 void PostPlayerEvent(uint32_t type, uint32_t serial) {
     SDL_Event event{};
     event.type = type;
@@ -42,6 +46,7 @@ void TPlayThread::Execute() {
     EventLoop();
     FPlayback.reset();
     FOwner.QuitSDL();
+    ReleaseSDLThreadState();
     FOwner.DoState(psStop);
     // Only now may a waiting stop return: psStop has been reported and SDL released.
     TPlayThread* self = this;
@@ -110,6 +115,7 @@ void TStopThread::Execute() {
     // The event loop did not take the request (it may be waiting for the main thread): close the
     // playback from here. The loop notices and ends on its own later.
     FOwner.ExitPlayback();
+    ReleaseSDLThreadState();
 }
 
 TPauseThread::TPauseThread(TCustomPlayer& owner, std::shared_ptr<TPlayback> playback)

@@ -84,6 +84,7 @@ void TPlayback::ReadLoop() {
     AttachProbe(nullptr);
     CloseStreamComponent(AudioIndex.load());
     CloseMediaInput(&FFormatContext);
+    ReleaseSDLThreadState();
     if (OpenStatus.load() == -1) {
         OpenStatus = -2;
         WakeMainThread();
