@@ -73,7 +73,7 @@ TSaveResult TSaveWorkflow::SaveDelete(const std::string& outName) {
         return FinishSave(result);
     }
 
-    // The parts are float WAV: make sure they fit before writing them.
+    // The parts are uncompressed float: make sure they fit before writing them.
     int64_t keptMs =
         FTimeInfo.StartMark + std::max<int64_t>(0, FTimeInfo.TotalTime / 1000 - FTimeInfo.EndMark);
     int64_t bytesPerSecond = std::max<int64_t>(1, FStreamInfo.SampleRate) *

@@ -237,7 +237,9 @@ private:
     std::string FPendingFailure; // shown when the failed save has restored the controls
     std::string FOutputFile;
     TOutcome FOutcome;
-    int64_t FExpectedMs = 0; // length of the running conversion's output, for a missing total
+    // Length of the running conversion's output (ms), for a missing total: written before the
+    // conversion starts, read by its progress events.
+    int64_t FExpectedMs = 0;
 
     // Filled by the termination events (their threads), read after the wait on the main thread.
     std::mutex FTaskLock;                   // guards FTaskFinished, FTaskException, FTaskMessage
