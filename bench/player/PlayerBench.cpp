@@ -14,7 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <map>
+#include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -57,11 +61,42 @@ private:
     std::vector<uint32_t> FCopy;
 };
 
+// CPU seconds per thread name, from /proc.
+std::map<std::string, double> ThreadCpu() {
+    std::map<std::string, double> result;
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] == '.') continue;
+            std::string base = std::string("/proc/self/task/") + entry->d_name;
+            char name[64] = {};
+            if (FILE* f = std::fopen((base + "/comm").c_str(), "r")) {
+                if (std::fgets(name, sizeof name, f)) name[std::strcspn(name, "\n")] = 0;
+                std::fclose(f);
+            }
+            if (FILE* f = std::fopen((base + "/stat").c_str(), "r")) {
+                char buffer[1024] = {};
+                size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+                std::fclose(f);
+                buffer[n] = 0;
+                // Fields after the closing parenthesis of the name: state is field 3, utime 14, stime 15.
+                const char* p = std::strrchr(buffer, ')');
+                unsigned long utime = 0, stime = 0;
+                if (p && std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime,
+                                     &stime) == 2)
+                    result[name] += (utime + stime) / tick;
+            }
+        }
+        closedir(dir);
+    }
+    return result;
+}
+
 struct TStats {
     std::vector<double> Values;
     void Print(const char* what) {
         std::sort(Values.begin(), Values.end());
-        std::printf("%-40s median %6.1f ms   max %6.1f ms   (%zu runs)\n", what,
+        std::printf("%-44s median %6.1f ms   max %6.1f ms   (%zu runs)\n", what,
                     Values[Values.size() / 2] * 1000, Values.back() * 1000, Values.size());
     }
 };
@@ -90,10 +125,18 @@ int main(int argc, char** argv) {
         ++reports;
     };
 
-    // Open to the first position.
+    // Open to the first position, from a stopped player and while another file plays (Open then
+    // stops that one first).
     for (const std::string& file : {mp3, wav}) {
-        TStats open;
-        for (int run = 0; run < 10; ++run) {
+        const bool isMp3 = file == mp3;
+        TStats open, reopen, stop;
+        for (int run = 0; run < 20; ++run) {
+            const bool playing = run % 2 == 1;
+            if (!playing) {
+                double start = Now();
+                player.Stop(true);
+                stop.Values.push_back(Now() - start);
+            }
             reports = 0;
             double start = Now();
             if (!player.Open(file, hostPtr)) {
@@ -101,9 +144,13 @@ int main(int argc, char** argv) {
                 return 1;
             }
             if (!PumpUntil([&] { return reports > 0; }, 5)) return 1;
-            open.Values.push_back(Now() - start);
+            (playing ? reopen : open).Values.push_back(Now() - start);
+            PumpUntil([] { return false; }, 0.2);
         }
-        open.Print(file == mp3 ? "Open -> first position (MP3)" : "Open -> first position (WAV)");
+        open.Print(isMp3 ? "Open -> first position (MP3)" : "Open -> first position (WAV)");
+        reopen.Print(isMp3 ? "Open while playing -> first position (MP3)"
+                           : "Open while playing -> first position (WAV)");
+        stop.Print(isMp3 ? "Stop(true) while playing (MP3)" : "Stop(true) while playing (WAV)");
 
         // Seek to the first position at the new place.
         TStats seek;
@@ -124,8 +171,12 @@ int main(int argc, char** argv) {
     if (!player.Open(mp3, hostPtr)) return 1;
     PumpUntil([&] { return reports > 0; }, 5);
     double wall0 = Now(), cpu0 = CpuSeconds();
+    std::map<std::string, double> threads0 = ThreadCpu();
     PumpUntil([&] { return false; }, playSeconds);
     double wall = Now() - wall0, cpu = CpuSeconds() - cpu0;
+    for (auto& [name, seconds] : ThreadCpu())
+        std::printf("  thread %-16s %.2f %% of one core\n", name.c_str(),
+                    100.0 * (seconds - threads0[name]) / wall);
     player.Stop(true);
     std::printf("CPU while playing %.0f s of MP3%s: %.2f %% of one core (%.3f s CPU)\n", wall,
                 hostPtr ? " with waveform frames" : "", 100.0 * cpu / wall, cpu);
