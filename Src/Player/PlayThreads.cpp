@@ -4,6 +4,8 @@
 #include "Playback.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -27,11 +29,62 @@ void ReleaseSDLThreadState() {
     sdl::SDL_TLSCleanup();
 }
 
+// SDL_WaitEvent polls its queue every millisecond when SDL runs without a video subsystem,
+// which alone would cost a few percent of a core while a file plays. The play thread sleeps on
+// this signal instead: every post of one of the player's events bumps it.
+namespace {
+
+struct TEventSignal {
+    std::mutex Lock;                // guards Posts
+    std::condition_variable Posted; // waited on by the play threads
+    uint64_t Posts = 0;
+};
+
+TEventSignal& EventSignal() {
+    static TEventSignal* signal = new TEventSignal(); // lives to the process's end
+    return *signal;
+}
+
+void PushEvent(SDL_Event& event) {
+    sdl::SDL_PushEvent(&event);
+    TEventSignal& signal = EventSignal();
+    {
+        std::lock_guard<std::mutex> guard(signal.Lock);
+        ++signal.Posts;
+    }
+    signal.Posted.notify_all();
+}
+
+// Events that SDL queues of its own (device changes) are taken at the latest after this long.
+constexpr auto kEventPollInterval = std::chrono::milliseconds(100);
+
+} // namespace
+
 void PostPlayerEvent(uint32_t type, uint32_t serial) {
     SDL_Event event{};
     event.type = type;
     event.user.code = static_cast<Sint32>(serial);
-    sdl::SDL_PushEvent(&event);
+    PushEvent(event);
+}
+
+bool WaitPlayerEvent(SDL_Event& event) {
+    TEventSignal& signal = EventSignal();
+    for (;;) {
+        uint64_t seen;
+        {
+            std::lock_guard<std::mutex> guard(signal.Lock);
+            seen = signal.Posts;
+        }
+        if (sdl::SDL_PollEvent(&event)) return true;
+        std::unique_lock<std::mutex> lock(signal.Lock);
+        signal.Posted.wait_for(lock, kEventPollInterval, [&] { return signal.Posts != seen; });
+        // A timeout without any event also returns, so that a loop whose playback was closed by
+        // another thread notices it.
+        if (signal.Posts == seen) {
+            lock.unlock();
+            return sdl::SDL_PollEvent(&event) != 0;
+        }
+    }
 }
 
 // ---- Play thread ------------------------------------------------------------------------------
@@ -60,9 +113,9 @@ void TPlayThread::EventLoop() {
     TPlayback& playback = *FPlayback;
     SDL_Event event;
     for (;;) {
-        if (!sdl::SDL_WaitEvent(&event)) {
-            FOwner.ExitPlayback(&playback);
-            return;
+        if (!WaitPlayerEvent(event)) {
+            event.type = SDL_FIRSTEVENT; // nothing arrived: only check whether this playback lives
+            event.user.code = 0;
         }
         bool mine = event.type >= SDL_USEREVENT && static_cast<uint32_t>(event.user.code) == playback.Serial;
         if (FOwner.CurrentPlayback().get() != &playback) {
@@ -91,7 +144,7 @@ void TPlayThread::EventLoop() {
 void TPlayThread::PassOn(SDL_Event& event) {
     std::shared_ptr<TPlayback> current = FOwner.CurrentPlayback();
     if (current && event.type >= SDL_USEREVENT && static_cast<uint32_t>(event.user.code) == current->Serial)
-        sdl::SDL_PushEvent(&event);
+        PushEvent(event);
 }
 
 // ---- Stop and pause helpers ---------------------------------------------------------------

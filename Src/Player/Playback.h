@@ -30,6 +30,9 @@ struct TPlayerEvents {
 const TPlayerEvents& PlayerEvents();
 // Posts one of the player's events for the playback with `serial`.
 void PostPlayerEvent(uint32_t type, uint32_t serial);
+// Takes the next SDL event, sleeping until one of the player's events is posted; false when
+// none arrived for a while.
+bool WaitPlayerEvent(SDL_Event& event);
 // Frees what SDL keeps per thread (its error text): called at the end of every thread of ours
 // that calls into SDL, since SDL cleans up only after threads it created itself.
 void ReleaseSDLThreadState();
