@@ -82,6 +82,15 @@ TEST_F(ConverterTranslation, AddTaskFillsEmptyFileNameAndOpensTheArgument) {
     EXPECT_EQ(named.FileName, "/no/such/file.wav");
     EXPECT_EQ(component.Task(0)->FInputFileCount, 2);
     EXPECT_EQ(component.Task(0)->Probe().AudioStreamCount, 1); // describes the input opened last
+
+    // The preview flags reach existing tasks and are given to new ones.
+    component.SetPreviewBitmap(true);
+    EXPECT_EQ(component.Task(0)->FPreviewFlags, 2);
+    component.SetPreview(true);
+    ASSERT_EQ(component.AddTask(wav), 1) << component.LastErrMsg;
+    EXPECT_EQ(component.Task(1)->FPreviewFlags, 3);
+    component.SetPreviewBitmap(false);
+    EXPECT_EQ(component.Task(0)->FPreviewFlags, 1);
 }
 
 // The general lines come first, then the fields: a field that is applied wins, and the ones
