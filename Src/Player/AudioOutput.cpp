@@ -48,17 +48,21 @@ bool TPlayback::OpenAudioOutput() {
     SDL_AudioSpec obtained{};
     // A device of its own per playback (not SDL's single legacy device), in exactly this format:
     // SDL converts when the hardware differs.
-    FDevice = sdl::SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
-    if (FDevice == 0) {
+    uint32_t device = sdl::SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    if (device == 0) {
         Owner.ReportError(kAudioOpenFailed + std::string(sdl::SDL_GetError()), false);
         if (SwitchToDummyAudio()) {
-            FDevice = sdl::SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
-            if (FDevice == 0)
+            device = sdl::SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+            if (device == 0)
                 Owner.ReportError(kAudioOpenFailed + std::string(sdl::SDL_GetError()), false);
             else
                 FFLogger().Log(&Owner, llWarning, kDummyAudio);
         }
-        if (FDevice == 0) return false;
+        if (device == 0) return false;
+    }
+    {
+        std::lock_guard<std::mutex> guard(FDeviceLock);
+        FDevice = device;
     }
     DeviceBufferSize = static_cast<int>(obtained.size);
     FSourceFormat = AV_SAMPLE_FMT_S16;
@@ -80,12 +84,17 @@ void TPlayback::StartAudioComponent(int index) {
     FPlayedClock = FAudioClock;
     AudioQueue.Init(Owner.FFlushPacket);
     AudioIndex = index;
-    sdl::SDL_PauseAudioDevice(FDevice, 0);
+    std::lock_guard<std::mutex> guard(FDeviceLock);
+    if (FDevice) sdl::SDL_PauseAudioDevice(FDevice, 0);
 }
 
 void TPlayback::CloseAudioOutput() {
-    // Returns once the audio callback has left; the callback does not block.
-    if (uint32_t device = FDevice.exchange(0)) sdl::SDL_CloseAudioDevice(device);
+    // Both the closing thread and the read thread close the device; the second one returns only
+    // once the first has closed it, so neither frees what the audio callback uses too early.
+    std::lock_guard<std::mutex> guard(FDeviceLock);
+    if (FDevice == 0) return;
+    sdl::SDL_CloseAudioDevice(FDevice); // returns once the audio callback has left
+    FDevice = 0;
 }
 
 double TPlayback::GetMasterClock() const {

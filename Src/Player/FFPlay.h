@@ -154,7 +154,8 @@ protected:
     AVPacket* FFlushPacket = nullptr; // the flush marker; data points at the text "FLUSH"
     // Describes the open file: attached by the read thread while Open waits for it, detached by
     // the read thread before it closes the file.
-    std::unique_ptr<TAVProbe> FProbe;
+    std::unique_ptr<TAVProbe> FProbe; // guarded by FProbeLock
+    std::mutex FProbeLock;
 
     mutable std::mutex FPlaybackLock;               // guards FPlayback; never held while waiting for anything
     std::shared_ptr<TPlayback> FPlayback;           // the open file; every thread that uses it holds a copy

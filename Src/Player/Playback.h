@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -136,7 +137,8 @@ private:
 
     // Audio thread only, while the device runs.
     TCodecContextPtr FDecoder;
-    std::atomic<uint32_t> FDevice{0}; // SDL audio device id, 0 = none; closed by whoever gets there first
+    std::mutex FDeviceLock; // guards FDevice: whoever closes the device first waits until it is closed
+    uint32_t FDevice = 0;   // SDL audio device id, 0 = none
     double FAudioClock = 0;
     std::vector<uint8_t> FDecodeBuffer;
     std::vector<uint8_t> FConvertBuffer;

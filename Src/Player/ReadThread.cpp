@@ -132,6 +132,9 @@ bool TPlayback::OpenInput() {
 }
 
 void TPlayback::AttachProbe(AVFormatContext* context) {
+    std::lock_guard<std::mutex> guard(Owner.FProbeLock);
+    // Detaching leaves alone a probe that describes the file of a newer playback.
+    if (!context && Owner.FProbe->FormatContext() != FFormatContext) return;
     try {
         Owner.FProbe->AttachContext(context);
     } catch (const std::exception&) {
