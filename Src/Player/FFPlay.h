@@ -132,15 +132,13 @@ protected:
     void DoState(TPlayState state);
     void DrawWaveform(TPlayback& playback);
 
-    // Fixed settings (SetDefaults).
-    int FSyncType = 0; // the audio is the master clock
+    // Fixed decoder settings (SetDefaults). The audio is always the master clock.
     int FWorkaroundBugs = 1;
     int FErrorConcealment = 3;
 
-    // Wanted stream numbers, counted down while streams are chosen: 0 = the first of its type.
+    // The wanted audio stream, counted down while streams are chosen: 0 = the first one. (This
+    // player has no video path, so no video or subtitle stream is ever wanted.)
     int FWantedAudio = 0;
-    int FWantedVideo = 0;
-    int FWantedSubtitle = -1;
 
     std::atomic<int> FAudioVolume{128};
     std::atomic<bool> FMute{false};

@@ -12,6 +12,7 @@
 #include "Positions.h"
 
 #include <new>
+#include <system_error>
 
 using namespace PlayerTexts;
 
@@ -50,7 +51,6 @@ const char* TCustomPlayer::Version() {
 }
 
 void TCustomPlayer::SetDefaults() {
-    FSyncType = 0;         // the audio clock is the master
     FWorkaroundBugs = 1;   // detect encoder bugs automatically
     FErrorConcealment = 3; // guess motion vectors and deblock (video decoders)
     FSeekFlags = kSeekAny;
@@ -58,8 +58,6 @@ void TCustomPlayer::SetDefaults() {
 
 void TCustomPlayer::ResetOpenState() {
     FWantedAudio = 0;
-    FWantedVideo = 0;
-    FWantedSubtitle = -1;
     FLastPosition = AV_NOPTS_VALUE;
 }
 
@@ -246,9 +244,13 @@ void TCustomPlayer::Resume() {
 void TCustomPlayer::TogglePause(const std::shared_ptr<TPlayback>& playback) {
     if (!playback->Paused) {
         // Lets a pending seek be carried out first (at most about a second).
-        TPauseThread waiter(*this, playback);
-        waiter.Start();
-        waiter.WaitFor();
+        try {
+            TPauseThread waiter(*this, playback);
+            waiter.Start();
+            waiter.WaitFor();
+        } catch (const std::system_error&) {
+            // No thread to wait with: pause at once.
+        }
     }
     playback->Paused = !playback->Paused;
 }
@@ -266,7 +268,11 @@ void TCustomPlayer::Stop(bool wait) {
     std::shared_ptr<TPlayback> playback = CurrentPlayback();
     if (playback) PostPlayerEvent(PlayerEvents().Quit, playback->Serial);
     if (!wait || (!playback && !FPlayThread.load())) return;
-    TStopThread stopper(*this, playback);
-    stopper.Start();
-    stopper.WaitFor();
+    try {
+        TStopThread stopper(*this, playback);
+        stopper.Start();
+        stopper.WaitFor();
+    } catch (const std::system_error&) {
+        ExitPlayback(); // no thread to wait with: close the playback from here
+    }
 }
