@@ -187,11 +187,12 @@ public:
     // The output file of the last save (the chosen name with the input's extension).
     const std::string& OutputFile() const { return FOutputFile; }
 
-    // One time segment of input into output; waits for its end. False only when the task or its
-    // output could not be set up. durationless: endMs <= startMs converts to the end of the input.
+    // One time segment (ms) of input into output, encoded as the input; waits for its end. With
+    // endMs <= startMs the segment runs to the real end of the input. False only when the task
+    // or its output could not be set up (a stopped or failed run also returns true).
     bool ConvertSegment(const std::string& input, const std::string& output, int64_t startMs, int64_t endMs);
-    // The files one after the other into output; waits for the end. False when nothing could be
-    // set up.
+    // The files one after the other into output, without a gap; waits for the end. False when
+    // any file or the output could not be set up.
     bool JoinFiles(const std::vector<std::string>& files, const std::string& output);
 
     // The component's events (also callable by tests).
