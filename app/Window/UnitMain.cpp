@@ -40,12 +40,13 @@ TfrmMain::TfrmMain(std::unique_ptr<TDialogs> dialogs, QWidget* parent)
     FormCreate();
 }
 
-// The components go before the controls: the component stops its tasks (their progress is
-// shown here) and the player draws into the play screen until it stops.
+// The components go before the controls and the state records. The player first: until it has
+// stopped it reports positions into the records and draws into the play screen. Then the
+// workflow, which releases the component's events, and the component, which stops its tasks.
 TfrmMain::~TfrmMain() {
+    FFPlayer.reset();
     FWorkflow.reset();
     FFConverter.reset();
-    FFPlayer.reset();
 }
 
 void TfrmMain::CreateComponents() {

@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 #include <chrono>
 
 using namespace UnitConst;
@@ -56,7 +57,7 @@ void TfrmMain::actAddRemoveFileExecute() {
 void TfrmMain::FFPlayerFileOpen(int64_t ADuration, int, int, int&, int&) {
     FTimeInfo.TotalTime = ADuration;
     SetLabel(labTotalTime, QString::fromStdString(FormatMediaTime(ADuration)));
-    stbPosition->SetMax(int(ADuration / 1000000));
+    stbPosition->SetMax(int(std::max<int64_t>(0, ADuration / 1000000))); // -1: no duration known
     stbPosition->SetSelStart(0);
     stbPosition->SetSelEnd(0);
     FControl.SeekLock = true;
@@ -105,9 +106,15 @@ int TfrmMain::PlayStateNumber(TPlayState state) {
 void TfrmMain::bbPlayClick() {
     FControl.Following = true;
     FFPlayer->Resume();
-    // After the end the file is opened again, which plays it from the beginning.
-    if (FControl.PlayState == 3 && !FWorkflow->InputFile.empty())
-        FFPlayer->Open(FWorkflow->InputFile, memPlayScreen);
+    // After the end the file is opened again, which plays it from the beginning. It is the same
+    // file, so the marks stay on the bar as they stay in the labels and in milliseconds.
+    if (FControl.PlayState == 3 && !FWorkflow->InputFile.empty()) {
+        int selStart = stbPosition->SelStart(), selEnd = stbPosition->SelEnd();
+        if (FFPlayer->Open(FWorkflow->InputFile, memPlayScreen)) {
+            stbPosition->SetSelStart(selStart);
+            stbPosition->SetSelEnd(selEnd);
+        }
+    }
 }
 
 // Pauses: Play continues from the same place.

@@ -144,13 +144,26 @@ TEST_F(WindowPlaybackTest, ReleasingTheBarSeeksUnlessTheButtonIsStillDown) {
     QTest::mouseRelease(bar, Qt::LeftButton, {}, at50); // ends the press (and seeks now)
 }
 
-TEST_F(WindowPlaybackTest, PlayAfterTheEndPlaysFromTheBeginning) {
-    Add(TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 1.0, 22050, 1, 0}));
+TEST_F(WindowPlaybackTest, PlayAfterTheEndPlaysFromTheBeginningWithTheMarksKept) {
+    Add(TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 3.0, 22050, 1, 0}));
+    ASSERT_TRUE(WaitForPosition(1100000));
+    frm->actCutStartTime->trigger();
+    ASSERT_TRUE(WaitForPosition(2100000));
+    frm->actCutEndTime->trigger();
+    int selStart = frm->stbPosition->SelStart(), selEnd = frm->stbPosition->SelEnd();
+    int64_t startMark = frm->TimeInfo().StartMark, endMark = frm->TimeInfo().EndMark;
+    ASSERT_EQ(selStart, 1);
+    ASSERT_EQ(selEnd, 2);
+
     ASSERT_TRUE(WaitFor([&] { return frm->Control().PlayState == 3; }, 6000));
     frm->bbPlay->click();
     EXPECT_NE(frm->Control().PlayState, 3);
-    // Positions start again from the beginning.
+    // Positions start again from the beginning; the marks stay, on the bar too.
     ASSERT_TRUE(WaitFor([&] { return frm->TimeInfo().PlayTime < 500000; }));
+    EXPECT_EQ(frm->stbPosition->SelStart(), selStart);
+    EXPECT_EQ(frm->stbPosition->SelEnd(), selEnd);
+    EXPECT_EQ(frm->TimeInfo().StartMark, startMark);
+    EXPECT_EQ(frm->TimeInfo().EndMark, endMark);
     ASSERT_TRUE(WaitFor([&] { return frm->Control().PlayState == 3; }, 6000));
 }
 
