@@ -239,3 +239,25 @@ TEST_F(WindowSaveTest, WaitingLoopUsesNoCpuOfItsOwn) {
     EXPECT_GT(wall, 0.3);
     EXPECT_LT(cpu, 0.05 * wall + 0.05);
 }
+
+// Closing the window while a save runs stops the save like the Stop button.
+TEST_F(WindowSaveTest, ClosingDuringASaveStopsIt) {
+    std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Mp3Cbr, 120.0, kRate, 2, 128000});
+    OpenAndMark(input, 1000000, 115000000);
+    frm->actSelectAudio->trigger();
+    bool closed = false;
+    auto* timer = new QTimer(frm.get());
+    QObject::connect(timer, &QTimer::timeout, [&] {
+        if (!closed && TfrmMain::Tag(frm->bbSaveFile) == 1 && frm->pbProgress->value() > 0) {
+            closed = true;
+            frm->close();
+        }
+    });
+    timer->start(5);
+    Save("closed.mp3");
+    ASSERT_TRUE(closed);
+    EXPECT_FALSE(frm->isVisible());
+    EXPECT_TRUE(frm->SaveControl().Stopped);
+    EXPECT_TRUE(fs::is_empty(folder));
+    EXPECT_TRUE(dialogs->Shown.empty());
+}
