@@ -276,8 +276,10 @@ TEST_F(CutCli, CtrlCStopsLikeTheStopButton) {
     for (const char* mode : {"select", "delete"}) {
         std::ofstream(Scratch("out.mp3")) << "previous";
         TCutProcess process;
+        // Most of the file is encoded in either mode, so the run lasts well beyond its first line.
+        bool select = std::string(mode) == "select";
         ASSERT_TRUE(process.Start({CutProgram(), mode, input, Scratch("out.mp3"), "--start", "1000", "--end",
-                                   "110000", "--overwrite", "--progress"}));
+                                   select ? "110000" : "2000", "--overwrite", "--progress"}));
         ASSERT_TRUE(process.WaitForStderr("Progress: ", 60000)) << mode;
         process.Signal(SIGINT);
         TCutResult r = process.Finish();
