@@ -125,6 +125,7 @@ void TCustomFFmpeg::InitDefaults() {
     FSubtitleLanguage.clear();
     FPgmYuv = false;
     FVideoSettings.clear();
+    FMuxerOptions.clear();
 
     // Statistics and run results.
     FVideoSize = FAudioSize = FExtraSize = 0;

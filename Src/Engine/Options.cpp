@@ -173,7 +173,8 @@ void TCustomFFmpeg::ApplyOption(const std::string& name, const std::string& valu
         return;
     }
     // Outside the table: a named option of the media libraries' codec, format or scaling
-    // contexts. An option that none of them accepts changes nothing.
+    // contexts, or else of the next output's muxer. An option that none of them accepts changes
+    // nothing.
     RequireLibraries();
-    SetOptionDefault(&FOptionContexts, name, value);
+    if (!SetOptionDefault(&FOptionContexts, name, value)) FMuxerOptions.emplace_back(name, value);
 }

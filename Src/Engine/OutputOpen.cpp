@@ -3,6 +3,7 @@
 // opened for writing through the runtime's open helper, muxer parameters and join mode.
 #include "FFmpeg.h"
 #include "RunState.h"
+#include "FFmpegLogger.h"
 #include "UnicodeProtocol.h"
 
 #include <bit>
@@ -142,6 +143,12 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
     oc->max_delay = static_cast<int>(FMuxMaxDelay * 1000000.0f);
     if (oc->priv_data && av::av_opt_find(oc->priv_data, "preload", nullptr, 0, 0))
         av::av_opt_set_int(oc->priv_data, "preload", static_cast<int64_t>(FMuxPreload * 1000000.0f), 0);
+    // Options meant for this muxer alone; those it does not have are dropped with the rest.
+    for (const auto& [name, value] : FMuxerOptions)
+        if (oc->priv_data && av::av_opt_find(oc->priv_data, name.c_str(), nullptr, 0, 0) &&
+            av::av_opt_set(oc->priv_data, name.c_str(), value.c_str(), 0) < 0)
+            FFLogger().Log(this, llError, Format("Invalid value \"%s\" for option \"%s\"", value.c_str(), name.c_str()));
+    FMuxerOptions.clear();
     oc->flags |= AVFMT_FLAG_NONBLOCK;
     CopyOptionsToContext(&FOptionContexts, oc, FOptionContexts.FormatOptions, AV_OPT_FLAG_ENCODING_PARAM);
     output.release(); // registered: CloseAll releases it from here on

@@ -146,7 +146,10 @@ void TCustomPlayer::DrawWaveform(TPlayback& playback) {
     if (!playback.Paused) {
         // The sample being heard: what the device has not been given yet, less what it has
         // played since the last callback.
-        int64_t elapsed = av::av_gettime() - playback.AudioCallbackTime();
+        // Before the first callback there is no device time yet; a stalled device has played at
+        // most one buffer since, so a second bounds the product below.
+        int64_t callbackTime = playback.AudioCallbackTime();
+        int64_t elapsed = callbackTime == 0 ? 0 : Clip<int64_t>(av::av_gettime() - callbackTime, 0, 1000000);
         int64_t delay = playback.UnplayedFrames() - elapsed * playback.SampleRate / 1000000;
         if (delay < 0) delay = 0;
         start = WaveformStart(playback.SampleRing(), playback.Channels, width, static_cast<int>(delay));

@@ -84,6 +84,7 @@ bool TSaveWorkflow::SetUpSegment(const std::string& input, const std::string& ou
     if (part) {
         // Lossless parts: the kept audio is encoded once, in the join.
         outputOptions.AudioCodec = kPartEncoder;
+        outputOptions.ExtOptions = kPartMuxerOption;
     } else {
         outputOptions.AudioCodec = FStreamInfo.CodecName;
         outputOptions.AudioBitrate = ToInt32(FStreamInfo.BitRate);

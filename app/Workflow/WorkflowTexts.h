@@ -46,10 +46,10 @@ inline constexpr const char* kVideoOffOption = "vn=1";
 inline constexpr const char* kTempFolderName = "TemAudio";
 inline constexpr const char* kFirstPartName = "Movies1";
 inline constexpr const char* kSecondPartName = "Movies2";
-// The parts of a delete-mode save: lossless 32-bit float PCM in Sony Wave64, the WAV layout with
-// 64-bit sizes, so that parts beyond 4 GiB stay valid. (Plain WAV needs its muxer's private
-// "rf64" option for that, which the engine's option route cannot reach.)
-inline constexpr const char* kPartExt = ".w64";
+// The parts of a delete-mode save: lossless 32-bit float PCM in WAV. The WAV muxer's "rf64" option
+// "auto" switches a part that grows beyond 4 GiB to 64-bit sizes, so long parts stay valid.
+inline constexpr const char* kPartExt = ".wav";
+inline constexpr const char* kPartMuxerOption = "rf64=auto";
 inline constexpr const char* kPartEncoder = "pcm_f32le";
 inline constexpr int kPartBytesPerSample = 4;
 

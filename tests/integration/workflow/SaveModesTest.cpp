@@ -118,18 +118,19 @@ TEST_F(WorkflowTest, DeleteModeHundredSecondExample) {
     EXPECT_EQ(first.Step.Kind, TStepKind::Part);
     EXPECT_EQ(first.Step.ProgressBase, 0);
     EXPECT_EQ(first.Step.ProgressWeight, 20);
-    EXPECT_EQ(ExtractFileName(first.Step.Output), "Movies1.w64");
+    EXPECT_EQ(ExtractFileName(first.Step.Output), "Movies1.wav");
     EXPECT_EQ(ExtractFilePath(first.Step.Output), Scratch("TemAudio/"));
     EXPECT_EQ(first.Output.DurationMs, 20000);
     EXPECT_EQ(first.Output.AudioCodec, "pcm_f32le");
-    EXPECT_EQ(first.Output.FileExt, ".w64");
+    EXPECT_EQ(first.Output.FileExt, ".wav");
+    EXPECT_EQ(first.Output.ExtOptions, "rf64=auto"); // parts over 4 GiB stay valid
     EXPECT_EQ(first.Output.AudioSampleRate, 22050);
     EXPECT_EQ(first.Output.AudioChannels, 2);
 
     EXPECT_EQ(second.Step.Kind, TStepKind::Part);
     EXPECT_EQ(second.Step.ProgressBase, 20);
     EXPECT_EQ(second.Step.ProgressWeight, 30);
-    EXPECT_EQ(ExtractFileName(second.Step.Output), "Movies2.w64");
+    EXPECT_EQ(ExtractFileName(second.Step.Output), "Movies2.wav");
     EXPECT_EQ(second.Inputs.at(0).StartTimeMs, 70000);
     EXPECT_LE(second.Output.DurationMs, 0); // to the real end of the input
     EXPECT_EQ(second.Output.AudioCodec, "pcm_f32le");

@@ -97,7 +97,7 @@ TEST_F(WorkflowTest, DeleteLeavesOutEmptyParts) {
 TEST_F(WorkflowTest, ExistingTemAudioFolderIsLeftAlone) {
     SKIP_WITHOUT_CONVERSIONS();
     ASSERT_EQ(::mkdir(Scratch("TemAudio").c_str(), 0777), 0);
-    { std::ofstream(Scratch("TemAudio/Movies1.w64")) << "theirs"; }
+    { std::ofstream(Scratch("TemAudio/Movies1.wav")) << "theirs"; }
     std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 3.0});
     Open(input, 2, 1000, 2000);
     ASSERT_EQ(SaveAs("out.wav"), TSaveResult::Done) << FWorkflow->LastMessage();
@@ -105,7 +105,7 @@ TEST_F(WorkflowTest, ExistingTemAudioFolderIsLeftAlone) {
     std::string ownFolder = ExtractFilePath(FSteps[0].Step.Output);
     EXPECT_NE(ownFolder, Scratch("TemAudio/"));
     EXPECT_EQ(ExtractFilePath(ownFolder.substr(0, ownFolder.size() - 1)), Scratch());
-    EXPECT_EQ(ReadAll(Scratch("TemAudio/Movies1.w64")), "theirs");
+    EXPECT_EQ(ReadAll(Scratch("TemAudio/Movies1.wav")), "theirs");
     EXPECT_EQ(ScratchEntries(), (std::vector<std::string>{"TemAudio", "out.wav"}));
     EXPECT_EQ(DecodeAudioFile(Scratch("out.wav")).Frames(), 2 * 44100);
 }
