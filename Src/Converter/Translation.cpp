@@ -33,21 +33,6 @@ bool BelongsToPass(const std::string& name, int pass) {
     }
 }
 
-// CR LF and lone CR become LF.
-std::string NormaliseLineBreaks(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 // A number of milliseconds as µs; text that is not a number counts as -1 ms. Saturates instead of
 // overflowing for absurd values.
 int64_t MillisecondTextToMicroseconds(const std::string& text) {

@@ -61,21 +61,6 @@ bool ReadPresetFile(const std::string& name, std::string& text) {
     return true;
 }
 
-// Line breaks of any kind (CR LF, CR, LF) as LF.
-std::string NormaliseLineBreaks(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 void TCustomFFmpeg::ApplyPreset(const std::string& optionName, const std::string& presetName) {

@@ -73,6 +73,20 @@ std::string Trim(const std::string& text) {
     return text.substr(b, e - b);
 }
 
+std::string NormaliseLineBreaks(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            out += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 std::string UpperCase(const std::string& text) {
     std::string s = text;
     for (char& c : s)

@@ -39,6 +39,8 @@ std::string FormatV(const char* format, va_list args);
 void SplitString(std::string& text, const std::string& separator, bool remove, std::string& head);
 
 std::string Trim(const std::string& text);
+// Line breaks of any kind (CR LF, lone CR, LF) as LF.
+std::string NormaliseLineBreaks(const std::string& text);
 std::string UpperCase(const std::string& text);
 std::string LowerCase(const std::string& text);
 bool SameText(const std::string& a, const std::string& b);

@@ -38,6 +38,12 @@ TEST(RuntimeSplitString, TakesTheHeadAndOptionallyRemovesIt) {
     }
 }
 
+TEST(RuntimeNormaliseLineBreaks, EveryKindOfBreakBecomesOneLineFeed) {
+    EXPECT_EQ(NormaliseLineBreaks("a\r\nb\rc\nd"), "a\nb\nc\nd");
+    EXPECT_EQ(NormaliseLineBreaks("\r\r\n\n"), "\n\n\n");
+    EXPECT_EQ(NormaliseLineBreaks("trailing\r"), "trailing\n");
+}
+
 TEST(RuntimeStrToInt, AcceptsDecimalHexAndTheFullRange) {
     EXPECT_EQ(StrToInt("42"), 42);
     EXPECT_EQ(StrToInt("-17"), -17);
