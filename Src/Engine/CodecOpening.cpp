@@ -73,18 +73,11 @@ void TCustomFFmpeg::OpenEncoders() {
             if (!encoder) encoder = av::avcodec_find_encoder(enc->codec_id);
             std::string type = MediaTypeName(enc->codec_type);
             if (!encoder) {
-                LogStreamMapping();
-                std::string text =
-                    Format(kMsgEncoderNotFound, enc->codec_id, ost.FileIndex, ost.StreamIndex, type.c_str());
-                FFLogger().Log(this, llError, text);
-                throw FFmpegException(text);
+                FailSetup(
+                    Format(kMsgEncoderNotFound, enc->codec_id, ost.FileIndex, ost.StreamIndex, type.c_str()));
             }
             if (OpenCodec(enc, encoder, run.OpenedEncoders) < 0) {
-                LogStreamMapping();
-                std::string text =
-                    Format(kMsgEncoderOpenFailed, ost.FileIndex, ost.StreamIndex, type.c_str());
-                FFLogger().Log(this, llError, text);
-                throw FFmpegException(text);
+                FailSetup(Format(kMsgEncoderOpenFailed, ost.FileIndex, ost.StreamIndex, type.c_str()));
             }
             FExtraSize += enc->extradata_size;
             if (av::avcodec_parameters_from_context(w.Stream->codecpar, enc) < 0)
@@ -113,17 +106,11 @@ void TCustomFFmpeg::OpenDecoders() {
         const AVCodec* decoder = dec->codec ? dec->codec : av::avcodec_find_decoder(dec->codec_id);
         std::string type = MediaTypeName(dec->codec_type);
         if (!decoder) {
-            LogStreamMapping();
-            std::string text =
-                Format(kMsgDecoderNotFound, dec->codec_id, ist.FileIndex, ist.StreamIndex, type.c_str());
-            FFLogger().Log(this, llError, text);
-            throw FFmpegException(text);
+            FailSetup(
+                Format(kMsgDecoderNotFound, dec->codec_id, ist.FileIndex, ist.StreamIndex, type.c_str()));
         }
         if (OpenCodec(dec, decoder, run.OpenedDecoders) < 0) {
-            LogStreamMapping();
-            std::string text = Format(kMsgDecoderOpenFailed, ist.FileIndex, ist.StreamIndex, type.c_str());
-            FFLogger().Log(this, llError, text);
-            throw FFmpegException(text);
+            FailSetup(Format(kMsgDecoderOpenFailed, ist.FileIndex, ist.StreamIndex, type.c_str()));
         }
     }
     if (!run.Packet) run.Packet.reset(av::av_packet_alloc());
@@ -157,10 +144,7 @@ void TCustomFFmpeg::WriteHeaders() {
         if (FJoin && i > 0) break;
         AVFormatContext* oc = FOutputFiles[i];
         if (av::avformat_write_header(oc, nullptr) < 0) {
-            LogStreamMapping();
-            std::string text = Format(kMsgHeaderFailed, i);
-            FFLogger().Log(this, llError, text);
-            throw FFmpegException(text);
+            FailSetup(Format(kMsgHeaderFailed, i));
         }
         allRtp &= std::strcmp(oc->oformat->name, "rtp") == 0;
         ++written;

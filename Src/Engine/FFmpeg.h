@@ -379,6 +379,8 @@ protected:
     void WriteHeaders();
     void DumpOutputs();
     void LogStreamMapping();
+    // A setup step that cannot go on: logs the stream mapping and the text, then raises it.
+    [[noreturn]] void FailSetup(const std::string& text);
     // Closes the codecs at the normal end; releases the run tables (any end).
     void CloseRunCodecs();
     void ReleaseRunTables();

@@ -247,10 +247,7 @@ void TCustomFFmpeg::ApplyMetadataMaps() {
             bad = in;
         }
         if (failure) {
-            LogStreamMapping();
-            std::string text = Format(failure, bad, out, in);
-            FFLogger().Log(this, llError, text);
-            throw FFmpegException(text);
+            FailSetup(Format(failure, bad, out, in));
         }
         const AVDictionaryEntry* tag = nullptr;
         while ((tag = av::av_dict_get(FInputFiles[in]->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
@@ -263,6 +260,12 @@ void TCustomFFmpeg::DumpOutputs() {
         if (FJoin && i > 0) break;
         av::av_dump_format(FOutputFiles[i], i, FOutputFiles[i]->url, 1);
     }
+}
+
+void TCustomFFmpeg::FailSetup(const std::string& text) {
+    LogStreamMapping();
+    FFLogger().Log(this, llError, text);
+    throw FFmpegException(text);
 }
 
 void TCustomFFmpeg::LogStreamMapping() {

@@ -90,7 +90,7 @@ bool WaitPlayerEvent(SDL_Event& event) {
 // ---- Play thread ------------------------------------------------------------------------------
 
 TPlayThread::TPlayThread(TCustomPlayer& owner, std::shared_ptr<TPlayback> playback)
-    : TThread("play"), FOwner(owner), FPlayback(std::move(playback)) {
+    : TPlaybackThread("play", owner, std::move(playback)) {
     FreeOnTerminate = true;
 }
 
@@ -150,7 +150,7 @@ void TPlayThread::PassOn(SDL_Event& event) {
 // ---- Stop and pause helpers ---------------------------------------------------------------
 
 TStopThread::TStopThread(TCustomPlayer& owner, std::shared_ptr<TPlayback> playback)
-    : TThread("stop"), FOwner(owner), FPlayback(std::move(playback)) {}
+    : TPlaybackThread("stop", owner, std::move(playback)) {}
 
 void TStopThread::Execute() {
     const uint32_t quit = PlayerEvents().Quit;
@@ -172,7 +172,7 @@ void TStopThread::Execute() {
 }
 
 TPauseThread::TPauseThread(TCustomPlayer& owner, std::shared_ptr<TPlayback> playback)
-    : TThread("pause"), FOwner(owner), FPlayback(std::move(playback)) {}
+    : TPlaybackThread("pause", owner, std::move(playback)) {}
 
 void TPauseThread::Execute() {
     for (int i = 0; i <= 100; ++i) {

@@ -2,6 +2,7 @@
 // Stop during a save leaves nothing behind, No to the replace question changes nothing, and the
 // UI thread sleeps while it waits for a conversion.
 #include "WindowFixture.h"
+#include "TestFiles.h"
 
 #include "MyUtils.h"
 #include "TestLibs.h"
@@ -28,10 +29,6 @@ double ThreadCpuSeconds() {
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-std::string ReadAll(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 } // namespace
 

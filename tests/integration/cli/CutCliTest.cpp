@@ -1,6 +1,7 @@
 // clipwell-cut as a user runs it: every exit code, info, the output name, --overwrite,
 // --progress and --quiet, Ctrl+C, and bad input and bad output places.
 #include "CutProcess.h"
+#include "TestFiles.h"
 
 #include "MyUtils.h"
 #include "SaveWorkflow.h"
@@ -20,12 +21,6 @@ using namespace WorkflowText;
 
 namespace {
 
-std::string ReadAll(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::map<std::string, std::string> KeyValues(const std::string& text,
                                              std::vector<std::string>* keys = nullptr) {
@@ -57,18 +52,7 @@ protected:
     }
 
     std::string Scratch(const std::string& name = "") const { return FRoot + name; }
-    std::vector<std::string> Entries(const std::string& folder) const {
-        std::vector<std::string> names;
-        if (DIR* dir = ::opendir(folder.c_str())) {
-            while (dirent* entry = ::readdir(dir)) {
-                std::string name = entry->d_name;
-                if (name != "." && name != "..") names.push_back(name);
-            }
-            ::closedir(dir);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Entries(const std::string& folder) const { return FolderEntries(folder); }
     std::string CopyIn(const std::string& file, const std::string& name) {
         std::ofstream(FRoot + name, std::ios::binary) << ReadAll(file);
         return FRoot + name;

@@ -1,6 +1,7 @@
 // Both save modes end to end: each format's select, the delete sequence with its progress shares,
 // the output name's extension, the encoder per format, Stop and the replace question.
 #include "WorkflowHarness.h"
+#include "TestFiles.h"
 
 #include "MyUtils.h"
 
@@ -27,12 +28,6 @@ std::string ProbeCodec(ZEVuzuzAVE& converter, const std::string& file) {
     return CodecNameFromDescription(info.Codec);
 }
 
-std::string ReadAll(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class WorkflowSelectFormat : public WorkflowTest, public ::testing::WithParamInterface<TFormatCase> {};
 

@@ -3,6 +3,7 @@
 // handled, the temporary folder is the workflow's own, tiny files, cover art, and the intake's
 // refusals.
 #include "WorkflowHarness.h"
+#include "TestFiles.h"
 
 #include "MyUtils.h"
 
@@ -12,17 +13,6 @@
 #include <unistd.h>
 
 using namespace WorkflowText;
-
-namespace {
-
-std::string ReadAll(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-} // namespace
 
 TEST_F(WorkflowTest, OutputThatIsTheInputIsRefused) {
     std::string input = CopyIn(TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 3.0}), "in.wav");

@@ -1,4 +1,5 @@
 #include "WorkflowHarness.h"
+#include "TestFiles.h"
 
 #include "MyUtils.h"
 #include "TestLibs.h"
@@ -79,18 +80,7 @@ TSaveResult WorkflowTest::SaveAs(const std::string& dialogName) {
     return FWorkflow->Save();
 }
 
-std::vector<std::string> WorkflowTest::ScratchEntries() const {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(FRoot.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+std::vector<std::string> WorkflowTest::ScratchEntries() const { return FolderEntries(FRoot); }
 
 std::string WorkflowTest::CopyIn(const std::string& file, const std::string& name) {
     std::ifstream in(file, std::ios::binary);
