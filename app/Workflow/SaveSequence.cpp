@@ -46,6 +46,10 @@ TSaveResult TSaveWorkflow::Save() {
         return TSaveResult::Cancelled;
     FControl.OutputPath = ExtractFilePath(chosen);
 
+    return FControl.Lossless ? SaveLossless(outName) : SaveReencoded(outName);
+}
+
+TSaveResult TSaveWorkflow::SaveReencoded(const std::string& outName) {
     return FControl.TrimMode == 1 ? SaveSelect(outName) : SaveDelete(outName);
 }
 

@@ -44,6 +44,7 @@ struct rSaveControl {
     std::atomic<int32_t> ProgressBase{0};   // percent done before the running conversion
     std::atomic<int32_t> ProgressWeight{0}; // percent share of the running conversion
     std::string OutputPath;                 // folder of the chosen output, with a trailing "/"
+    bool Lossless = false; // copy the compressed frames instead of re-encoding (where possible)
 };
 
 // What the intake check learnt about the file beyond the stream record.
@@ -210,6 +211,9 @@ private:
 
     TSaveResult SaveSelect(const std::string& outName);
     TSaveResult SaveDelete(const std::string& outName);
+    // The lossless mode: a copy of the frames, or the re-encoding save after a notice or a question.
+    TSaveResult SaveLossless(const std::string& outName);
+    TSaveResult SaveReencoded(const std::string& outName);
     TSaveResult RunDeleteParts(const std::string& outName, const std::string& temp, const TDeletePlan& plan,
                                int64_t keptMs);
     // Writes the final output through a hidden name beside target; convert() writes that name.

@@ -36,6 +36,13 @@ inline constexpr const char* kConversionUnfinished = "%s: the conversion did not
 inline constexpr const char* kDiskFull = "%s: the disk is full. (%s)";
 // A conversion that finished without writing any audio (a segment beyond the end of the input).
 inline constexpr const char* kNoAudioWritten = "%s: no audio was written for the selected segment.";
+// The lossless mode; "%s" is the reason a copy is not possible (a sentence without its full stop).
+inline constexpr const char* kLosslessFallback = "%s. The file is saved by re-encoding instead.";
+inline constexpr const char* kLosslessRefusedQuestion = "%s.\n\nWould you like to save it by re-encoding instead?";
+inline constexpr const char* kLosslessWriteFailed = "%s: the lossless copy failed: %s";
+// Formats that cut at frame boundaries: how far the copy starts and ends from the marks (ms).
+inline constexpr const char* kLosslessFrameDistance =
+    "The copy starts %+.1f ms and ends %+.1f ms from the marks (whole frames).";
 // printf format of the progress text; the value is a percentage.
 inline constexpr const char* kProgressFormat = "Progress: %.2f%%";
 

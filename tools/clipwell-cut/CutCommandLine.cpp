@@ -100,13 +100,14 @@ bool ParseCutCommandLine(const std::vector<std::string>& args, TCutOptions& opti
             }
             (arg == "--start" ? options.StartMs : options.EndMs) = ms;
             (arg == "--start" ? haveStart : haveEnd) = true;
-        } else if (arg == "--overwrite" || arg == "--progress" || arg == "--quiet") {
+        } else if (arg == "--overwrite" || arg == "--progress" || arg == "--quiet" || arg == "--lossless") {
             if (inlineValue) {
                 error = arg + " takes no value";
                 return false;
             }
             (arg == "--overwrite"  ? options.Overwrite
              : arg == "--progress" ? options.Progress
+             : arg == "--lossless" ? options.Lossless
                                    : options.Quiet) = true;
         } else if (arg == "--") {
             positional.insert(positional.end(), args.begin() + i + 1, args.end());
@@ -142,8 +143,8 @@ bool ParseCutCommandLine(const std::vector<std::string>& args, TCutOptions& opti
             error = "info takes one FILE";
             return false;
         }
-        if (haveStart || haveEnd || options.Overwrite || options.Progress) {
-            error = "info takes no marks and no --overwrite or --progress";
+        if (haveStart || haveEnd || options.Overwrite || options.Progress || options.Lossless) {
+            error = "info takes no marks and no --overwrite, --progress or --lossless";
             return false;
         }
         options.Input = positional[1];
@@ -169,7 +170,9 @@ bool ParseCutCommandLine(const std::vector<std::string>& args, TCutOptions& opti
 std::string CutUsageText() {
     return "Usage: clipwell-cut info FILE\n"
            "       clipwell-cut select INPUT OUTPUT --start S --end E [--overwrite] [--progress] [--quiet]\n"
+           "              [--lossless]\n"
            "       clipwell-cut delete INPUT OUTPUT --start S --end E [--overwrite] [--progress] [--quiet]\n"
+           "              [--lossless]\n"
            "\n"
            "Cuts an audio file (MP3, AAC, WAV, WMA or OGG with one audio stream) the way Clipwell's\n"
            "window saves it.\n"
@@ -188,6 +191,9 @@ std::string CutUsageText() {
            "Options:\n"
            "  --start S    the start mark\n"
            "  --end E      the end mark\n"
+           "  --lossless   copy the compressed frames instead of re-encoding: no loss and fast;\n"
+           "               MP3 and WAV cuts play exactly the marked samples. Other formats, and\n"
+           "               files that cannot be copied, are re-encoded after a notice\n"
            "  --overwrite  replace an existing OUTPUT (otherwise it is refused)\n"
            "  --progress   print the progress lines (\"Progress: 25.00%\") on stderr\n"
            "  --quiet      print nothing but errors\n"

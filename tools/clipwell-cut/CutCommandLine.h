@@ -25,6 +25,7 @@ struct TCutOptions {
     bool Overwrite = false;
     bool Progress = false;
     bool Quiet = false;
+    bool Lossless = false; // copy the compressed frames (select and delete)
 };
 
 // Parses argv[1..]; false with the reason in `error` (a usage error).

@@ -4,6 +4,7 @@
 #include "CutCommands.h"
 
 #include "CutCommandLine.h"
+#include "CutLossless.h"
 #include "Interrupt.h"
 #include "MyUtils.h"
 #include "SaveWorkflow.h"
@@ -46,6 +47,7 @@ int RunSave(TSaveWorkflow& workflow, const TCutOptions& options) {
     workflow.FTimeInfo.StartMark = options.StartMs;
     workflow.FTimeInfo.EndMark = options.EndMs;
     workflow.FControl.TrimMode = options.Command == TCutCommand::Select ? 1 : 2;
+    workflow.FControl.Lossless = options.Lossless;
 
     TWorkflowCallbacks& callbacks = workflow.Callbacks;
     callbacks.ChooseSaveFile = [&](const std::string&, std::string& fileName) {
@@ -54,7 +56,10 @@ int RunSave(TSaveWorkflow& workflow, const TCutOptions& options) {
     };
     bool replaceRefused = false;
     callbacks.AskYesNo = [&](TPromptKind, const std::string&, const std::string& text) {
-        if (text != WorkflowText::kReplaceQuestion) return false; // never open the output folder
+        if (text != WorkflowText::kReplaceQuestion) { // never open the output folder
+            if (text != WorkflowText::kOpenFolderQuestion) PrintError(LosslessRefusalText(text));
+            return false;
+        }
         replaceRefused = !options.Overwrite;
         return options.Overwrite;
     };

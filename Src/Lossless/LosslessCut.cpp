@@ -1,0 +1,67 @@
+#include "LosslessCut.h"
+
+#include "LosslessFormats.h"
+#include "LosslessTexts.h"
+#include "MyUtils.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+enum class TByteFormat { Unknown, Mp3, Wav };
+
+TByteFormat SniffFormat(const std::string& input) {
+    uint8_t head[12] = {};
+    if (FILE* f = std::fopen(input.c_str(), "rb")) {
+        size_t got = std::fread(head, 1, sizeof head, f);
+        std::fclose(f);
+        if (got >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0)
+            return TByteFormat::Wav;
+    }
+    std::string ext = LowerCase(ExtractFileExt(input));
+    if (ext == ".mp3") return TByteFormat::Mp3;
+    if (ext == ".wav") return TByteFormat::Wav;
+    return TByteFormat::Unknown;
+}
+
+} // namespace
+
+int64_t MarkToSamples(int64_t ms, int64_t rate) {
+    return (ms * rate + 500) / 1000;
+}
+
+TLosslessCutter::TLosslessCutter() = default;
+TLosslessCutter::~TLosslessCutter() = default;
+
+TLosslessCheck TLosslessCutter::Plan(const std::string& input, TLosslessMode mode, int64_t startMs,
+                                     int64_t endMs) {
+    FPlan.reset();
+    TLosslessCheck check;
+    switch (SniffFormat(input)) {
+    case TByteFormat::Mp3:
+        FPlan = PlanMp3Cut(input, mode, startMs, endMs, check);
+        break;
+    case TByteFormat::Wav:
+        FPlan = PlanWavCut(input, mode, startMs, endMs, check);
+        break;
+    case TByteFormat::Unknown: {
+        std::string ext = UpperCase(ExtractFileExt(input));
+        if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
+        check.Verdict = TLosslessVerdict::NotAvailable;
+        check.Reason = Format(LosslessText::kNoCopyPath, ext.empty() ? "these" : ext.c_str());
+        break;
+    }
+    }
+    if (check.Verdict != TLosslessVerdict::Possible) FPlan.reset();
+    return check;
+}
+
+bool TLosslessCutter::Write(const std::string& output) {
+    LastError.clear();
+    if (!FPlan) {
+        LastError = "no lossless cut is planned";
+        return false;
+    }
+    return FPlan->Write(output, LastError);
+}

@@ -1,0 +1,21 @@
+// Texts of lossless cutting, in one place so that the workflow, the tool and the tests can name
+// them. Reasons are sentences without a final full stop; "%s" is the file's format.
+#pragma once
+
+namespace LosslessText {
+
+inline constexpr const char* kNoCopyPath = "Lossless cutting is not available for %s files";
+inline constexpr const char* kNoDeletePath = "Lossless deleting is not available for %s files yet";
+inline constexpr const char* kCannotRead = "The file cannot be read: %s";
+inline constexpr const char* kFreeFormat = "The MP3 uses free-format frames, whose size is not in their headers";
+inline constexpr const char* kNoMp3Frames = "No intact MP3 frame header was found: the file is damaged or not an MP3";
+inline constexpr const char* kMixedLayers = "The MP3 does not use layer III frames";
+inline constexpr const char* kLowBitRate =
+    "At this low bit rate the first frame's data reaches further back than a lossless cut can skip";
+inline constexpr const char* kStartInDecoderDelay =
+    "The start lies within the decoder delay of a file without gapless information";
+inline constexpr const char* kBeyondEnd = "The selection lies beyond the end of the audio";
+inline constexpr const char* kBadWav = "The WAV file's header is damaged: %s";
+inline constexpr const char* kWavNotPcm = "The WAV file holds compressed audio";
+
+} // namespace LosslessText
