@@ -218,6 +218,8 @@ TLosslessCheck TMp3Planner::Run(int64_t startMs, int64_t endMs) {
     if (delay < 0) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kStartInDecoderDelay);
     if (delay > kMp3MaxTagDelay) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kLowBitRate);
 
+    // A cut that starts and ends inside one frame plays exactly in mpg123, but the libraries'
+    // decoder replaces the rest of its start skip with the end trim of that frame.
     check = CopyRange(first, (rawEnd - 1) / spf);
     if (check.Verdict != TLosslessVerdict::Possible) return check;
     TMp3InfoFields& f = FPlan.Fields;

@@ -46,6 +46,11 @@ TEST(CutCommandLine, Commands) {
     EXPECT_EQ(options.Command, TCutCommand::Delete);
     EXPECT_TRUE(options.Quiet);
     EXPECT_EQ(options.Output, "o");
+    EXPECT_FALSE(options.Lossless);
+    ASSERT_TRUE(ParseCutCommandLine({"delete", "--lossless", "--start", "0", "in.wav", "--end", "1", "o"},
+                                    options, error));
+    EXPECT_TRUE(options.Lossless);
+    EXPECT_FALSE(ParseCutCommandLine({"info", "a.mp3", "--lossless"}, options, error));
 
     ASSERT_TRUE(ParseCutCommandLine({"info", "a.wav"}, options, error));
     EXPECT_EQ(options.Command, TCutCommand::Info);

@@ -1,0 +1,217 @@
+// Lossless cuts decoded through the media libraries (which honour the info frame's delay and
+// padding) equal the decoded input between the marks, sample for sample: MP3 at both MPEG
+// versions, CBR, VBR and mono, marks on and beside frame boundaries, at the start and the end;
+// WAV select and delete. Files that cannot be copied are refused or left to re-encoding.
+#include "LosslessCut.h"
+#include "LosslessTexts.h"
+#include "Mp3Frames.h"
+#include "TestFiles.h"
+#include "TestLibs.h"
+#include "TestMedia.h"
+
+#include "MyUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+
+namespace {
+
+constexpr int64_t kToEnd = 1000000; // an end mark beyond every test file
+
+struct TMarks {
+    int64_t StartMs, EndMs;
+};
+
+std::string Scratch(const std::string& name) {
+    return TestMediaFolder() + "lossless-" + name;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+const TDecodedAudio& DecodedInput(const std::string& path) {
+    static std::map<std::string, TDecodedAudio> cache;
+    auto it = cache.find(path);
+    if (it == cache.end()) it = cache.emplace(path, DecodeAudioFile(path)).first;
+    return it->second;
+}
+
+// The first interleaved value where `cut` differs from `want` frames [from, to), -1 when none
+// (a length difference counts at the shorter end).
+int64_t FirstDifference(const TDecodedAudio& want, int64_t from, int64_t to, const TDecodedAudio& cut) {
+    size_t ch = size_t(want.Channels);
+    size_t n = size_t(to - from) * ch;
+    for (size_t i = 0; i < std::min(n, cut.Samples.size()); ++i)
+        if (want.Samples[size_t(from) * ch + i] != cut.Samples[i]) return int64_t(i / ch);
+    return cut.Samples.size() == n ? -1 : int64_t(std::min(n, cut.Samples.size()) / ch);
+}
+
+int64_t Samples(int64_t ms, int rate) {
+    return (ms * rate + 500) / 1000;
+}
+
+// Cuts `input` losslessly; the check's verdict must be Possible.
+void Cut(const std::string& input, TLosslessMode mode, TMarks marks, const std::string& output) {
+    TLosslessCutter cutter;
+    TLosslessCheck check = cutter.Plan(input, mode, marks.StartMs, marks.EndMs);
+    ASSERT_EQ(check.Verdict, TLosslessVerdict::Possible) << check.Reason;
+    EXPECT_TRUE(check.SampleExact);
+    ASSERT_TRUE(cutter.Write(output)) << cutter.LastError;
+}
+
+void ExpectExactSelect(const std::string& input, TMarks marks, const std::string& output) {
+    ASSERT_NO_FATAL_FAILURE(Cut(input, TLosslessMode::Select, marks, output));
+    const TDecodedAudio& whole = DecodedInput(input);
+    TDecodedAudio cut = DecodeAudioFile(output);
+    int64_t from = Samples(marks.StartMs, whole.SampleRate);
+    int64_t to = std::min(whole.Frames(), Samples(marks.EndMs, whole.SampleRate));
+    EXPECT_EQ(cut.Frames(), to - from);
+    EXPECT_EQ(FirstDifference(whole, from, to, cut), -1);
+}
+
+class LosslessTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(LoadTestLibs(ConverterLibs)); }
+};
+
+// ---- MP3 select --------------------------------------------------------------------------------
+
+struct TMp3Case {
+    const char* Name;
+    TMediaSpec Spec;
+};
+
+class LosslessMp3Select : public LosslessTest, public ::testing::WithParamInterface<TMp3Case> {};
+
+TEST_P(LosslessMp3Select, DecodesToTheMarkedSamples) {
+    std::string input = TestMediaFile(GetParam().Spec);
+    // With the encoder's 1105-sample skip at 44.1 kHz, 1 and 2587 ms lie a few samples before a
+    // frame boundary, 2 and 2588 ms a few after; 0 and the end are the file's own edges.
+    for (TMarks marks : {TMarks{0, kToEnd}, TMarks{1, 2588}, TMarks{2, 2587}, TMarks{2587, 4001},
+                         TMarks{1234, kToEnd}, TMarks{3990, 4030}}) {
+        SCOPED_TRACE(Format("marks %lld..%lld ms", (long long)marks.StartMs, (long long)marks.EndMs));
+        ExpectExactSelect(input, marks, Scratch(std::string(GetParam().Name) + ".mp3"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, LosslessMp3Select,
+                         ::testing::Values(TMp3Case{"Cbr", {TMediaFormat::Mp3Cbr, 5.0, 44100, 2, 128000}},
+                                           TMp3Case{"Vbr", {TMediaFormat::Mp3Vbr, 5.0, 44100, 2, 128000}},
+                                           TMp3Case{"Mono", {TMediaFormat::Mp3Cbr, 5.0, 44100, 1, 96000}},
+                                           TMp3Case{"Mpeg2", {TMediaFormat::Mp3Cbr, 5.0, 22050, 2, 64000}}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// The info frame counts the copied frames and bytes, and its seek table rises through the file.
+TEST_F(LosslessTest, Mp3InfoFrameDescribesTheCopy) {
+    std::string input = TestMediaFile({TMediaFormat::Mp3Vbr, 5.0, 44100, 2, 128000});
+    std::string output = Scratch("info.mp3");
+    ASSERT_NO_FATAL_FAILURE(Cut(input, TLosslessMode::Select, {1000, 3000}, output));
+    std::vector<uint8_t> bytes = ReadAll(output);
+    TByteReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(output, error));
+    TMp3FrameWalk walk(reader, reader.Size());
+    ASSERT_TRUE(walk.First(0));
+    int64_t infoAt = walk.Offset;
+    TMp3InfoTag tag = ReadMp3InfoTag(bytes.data() + infoAt, bytes.size() - size_t(infoAt), walk.Header);
+    ASSERT_TRUE(tag.Present && tag.HasFrames && tag.HasLame);
+    int64_t frames = 0;
+    while (walk.Next())
+        ++frames;
+    EXPECT_EQ(tag.Frames, frames);
+    EXPECT_EQ(walk.SkippedBytes, 0);
+    size_t xing = size_t(infoAt) + 4 + size_t(walk.Header.SideInfoBytes);
+    EXPECT_EQ(ReadBE32(&bytes[xing + 12]), bytes.size() - size_t(infoAt));
+    EXPECT_TRUE(std::is_sorted(&bytes[xing + 16], &bytes[xing + 116]));
+    EXPECT_GT(bytes[xing + 16 + 99], 200);
+}
+
+// A frame whose data is damaged is copied as it is, and the cut around it still lands exactly.
+TEST_F(LosslessTest, Mp3DamagedFrameInsideTheCutIsCopied) {
+    std::string input = Scratch("damaged-in.mp3");
+    std::vector<uint8_t> bytes = ReadAll(TestMediaFile({TMediaFormat::Mp3Cbr, 5.0, 44100, 2, 128000}));
+    WriteAll(input, bytes);
+    TByteReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(input, error));
+    TMp3FrameWalk walk(reader, reader.Size());
+    ASSERT_TRUE(walk.First(int64_t(bytes.size() / 2)));
+    // The frame's data after its side information; no sync byte, so no false frame header.
+    for (int64_t i = walk.Offset + 40; i < walk.Offset + walk.Header.FrameBytes; ++i)
+        bytes[size_t(i)] = uint8_t(i * 131 + 7) & 0x7F;
+    WriteAll(input, bytes);
+    ExpectExactSelect(input, {1000, 4000}, Scratch("damaged-out.mp3"));
+}
+
+// Frames whose data reaches further back than the info frame's delay can skip are left to the
+// re-encoding save; free-format and damaged streams are refused.
+TEST_F(LosslessTest, Mp3ThatCannotBeCopiedIsNotCopied) {
+    std::vector<uint8_t> bytes = ReadAll(TestMediaFile({TMediaFormat::Mp3Cbr, 3.0, 44100, 2, 32000}));
+    // Every frame claims the largest reservoir (main_data_begin 511).
+    TByteReader reader;
+    std::string error, input = Scratch("reservoir.mp3");
+    WriteAll(input, bytes);
+    ASSERT_TRUE(reader.Open(input, error));
+    TMp3FrameWalk walk(reader, reader.Size());
+    ASSERT_TRUE(walk.First(0));
+    while (walk.Next()) {
+        uint8_t* side = &bytes[size_t(walk.Offset) + 4 + (walk.Header.Crc ? 2 : 0)];
+        side[0] = 0xFF;
+        side[1] |= 0x80;
+    }
+    WriteAll(input, bytes);
+
+    std::vector<uint8_t> freeFormat = {0xFF, 0xFB, 0x00, 0x64};
+    freeFormat.resize(4096, 0x55);
+    WriteAll(Scratch("free.mp3"), freeFormat);
+
+    struct TCase {
+        std::string File;
+        TLosslessVerdict Verdict;
+        const char* Reason;
+    };
+    for (const TCase& c : {TCase{input, TLosslessVerdict::NotAvailable, LosslessText::kLowBitRate},
+                           TCase{Scratch("free.mp3"), TLosslessVerdict::Refused, LosslessText::kFreeFormat},
+                           TCase{RandomBytesFile(".mp3"), TLosslessVerdict::Refused, LosslessText::kNoMp3Frames},
+                           TCase{TestMediaFile({TMediaFormat::Ogg, 2.0}), TLosslessVerdict::NotAvailable,
+                                 "Lossless cutting is not available for OGG files"}}) {
+        TLosslessCutter cutter;
+        TLosslessCheck check = cutter.Plan(c.File, TLosslessMode::Select, 1500, 2000);
+        EXPECT_EQ(check.Verdict, c.Verdict) << c.File;
+        EXPECT_EQ(check.Reason, c.Reason) << c.File;
+        EXPECT_FALSE(cutter.Write(Scratch("never.mp3")));
+    }
+}
+
+// ---- WAV ---------------------------------------------------------------------------------------
+
+class LosslessWav : public LosslessTest, public ::testing::WithParamInterface<TMediaFormat> {};
+
+TEST_P(LosslessWav, SelectAndDeleteCopyExactlyTheSamples) {
+    std::string input = TestMediaFile({GetParam(), 3.0, 44100, 2});
+    ExpectExactSelect(input, {1001, 2503}, Scratch("select.wav"));
+    ExpectExactSelect(input, {0, kToEnd}, Scratch("select.wav"));
+
+    std::string output = Scratch("delete.wav");
+    ASSERT_NO_FATAL_FAILURE(Cut(input, TLosslessMode::Delete, {1001, 2503}, output));
+    const TDecodedAudio& whole = DecodedInput(input);
+    TDecodedAudio rest = DecodeAudioFile(output);
+    int64_t seam = Samples(1001, 44100), resume = Samples(2503, 44100);
+    ASSERT_EQ(rest.Frames(), whole.Frames() - (resume - seam));
+    std::vector<float> want(whole.Samples.begin(), whole.Samples.begin() + seam * 2);
+    want.insert(want.end(), whole.Samples.begin() + resume * 2, whole.Samples.end());
+    EXPECT_TRUE(want == rest.Samples);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, LosslessWav, ::testing::Values(TMediaFormat::Wav16, TMediaFormat::WavFloat));
+
+} // namespace

@@ -1,0 +1,31 @@
+// The save's lossless mode: a copy through the hidden file and the final step, no conversion;
+// formats without a copy path are re-encoded after a notice.
+#include "WorkflowHarness.h"
+
+#include "MyUtils.h"
+
+TEST_F(WorkflowTest, LosslessSelectCopiesWithoutConverting) {
+    std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Mp3Cbr, 6.0, 44100, 2});
+    Open(input, 1, 1500, 4000);
+    FWorkflow->FControl.Lossless = true;
+    ASSERT_EQ(SaveAs("cut.mp3"), TSaveResult::Done) << FWorkflow->LastMessage();
+    EXPECT_TRUE(FSteps.empty());
+    EXPECT_EQ(ScratchEntries(), std::vector<std::string>{"cut.mp3"});
+    TDecodedAudio source = DecodeAudioFile(input);
+    TDecodedAudio cut = DecodeAudioFile(Scratch("cut.mp3"));
+    ASSERT_EQ(cut.Frames(), 4000 * 441 / 10 - 1500 * 441 / 10);
+    EXPECT_TRUE(std::equal(cut.Samples.begin(), cut.Samples.end(), source.Samples.begin() + 66150 * 2));
+}
+
+TEST_F(WorkflowTest, LosslessWithoutCopyPathReencodesAfterANotice) {
+    SKIP_WITHOUT_CONVERSIONS();
+    std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Ogg, 4.0, 44100, 2});
+    Open(input, 1, 1000, 2000);
+    FWorkflow->FControl.Lossless = true;
+    ASSERT_EQ(SaveAs("cut.ogg"), TSaveResult::Done) << FWorkflow->LastMessage();
+    ASSERT_FALSE(FMessages.empty());
+    EXPECT_EQ(FMessages.front(), Format(WorkflowText::kLosslessFallback,
+                                        "Lossless cutting is not available for OGG files"));
+    EXPECT_EQ(FSteps.size(), 1u);
+    EXPECT_NEAR(DecodeAudioFile(Scratch("cut.ogg")).Seconds(), 1.0, 0.01);
+}
