@@ -17,6 +17,13 @@ const char* kLoaderSource = "Src/FFmpegLoader";
 // must not outlive their code, and a later load gets the same instance back.
 const int kOpenFlags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
 
+// An installed program keeps the runtime library folder in a private folder under lib/, given
+// relative to the program's own folder by the build; empty: not installed.
+#ifndef CLIPWELL_INSTALLED_LIBRARY_FOLDER
+#define CLIPWELL_INSTALLED_LIBRARY_FOLDER ""
+#endif
+const char* kInstalledLibraryFolder = CLIPWELL_INSTALLED_LIBRARY_FOLDER;
+
 // Module-level state; touched on the main thread only (see the header).
 std::string gLastError;
 std::string gLibPath;
@@ -26,6 +33,14 @@ std::array<TLibraryStatus, kLibraryCount> gStatus = [] {
         s[i].ID = static_cast<TLibraryID>(i);
     return s;
 }();
+
+// The library path unless it lacks the file and the installed folder holds it.
+std::string FolderHolding(const std::string& libPath, const std::string& file) {
+    if (FileExists(libPath + file) || !*kInstalledLibraryFolder) return libPath;
+    std::string installed = ExpandFileName(GetExecutableFolder() + kInstalledLibraryFolder);
+    installed = IncludeTrailingPathDelimiter(installed);
+    return FileExists(installed + file) ? installed : libPath;
+}
 
 template <class F>
 void LoadFunction(const std::string& fileName, void* handle, const char* name, F& variable) {
@@ -175,8 +190,9 @@ bool TFFmpegLoader::LoadLib(TLibraryID id) {
     if (!status.ModuleHandle) {
         std::string name = GetLibFileName(id);
         std::string folder = ExtractFilePath(name);
-        if (folder.empty() && !gLibPath.empty()) folder = IncludeTrailingPathDelimiter(gLibPath);
         std::string file = ExtractFileName(name);
+        if (folder.empty() && !gLibPath.empty())
+            folder = FolderHolding(IncludeTrailingPathDelimiter(gLibPath), file);
         std::string error;
         void* handle = LoadLibraryFrom(folder, file, error);
         if (!handle) {

@@ -85,6 +85,9 @@ bool ParseCutCommandLine(const std::vector<std::string>& args, TCutOptions& opti
         if (arg == "--help" || arg == "-h") {
             options.Command = TCutCommand::Help;
             return true;
+        } else if (arg == "--version") {
+            options.Command = TCutCommand::Version;
+            return true;
         } else if (arg == "--start" || arg == "--end") {
             if (!inlineValue) {
                 if (i + 1 >= args.size()) {
@@ -100,7 +103,8 @@ bool ParseCutCommandLine(const std::vector<std::string>& args, TCutOptions& opti
             }
             (arg == "--start" ? options.StartMs : options.EndMs) = ms;
             (arg == "--start" ? haveStart : haveEnd) = true;
-        } else if (arg == "--overwrite" || arg == "--progress" || arg == "--quiet" || arg == "--lossless") {
+        } else if (arg == "--overwrite" || arg == "--progress" || arg == "--quiet" || arg == "--lossless" ||
+                   arg == "--json") {
             if (inlineValue) {
                 error = arg + " takes no value";
                 return false;
@@ -108,6 +112,7 @@ bool ParseCutCommandLine(const std::vector<std::string>& args, TCutOptions& opti
             (arg == "--overwrite"  ? options.Overwrite
              : arg == "--progress" ? options.Progress
              : arg == "--lossless" ? options.Lossless
+             : arg == "--json"     ? options.Json
                                    : options.Quiet) = true;
         } else if (arg == "--") {
             positional.insert(positional.end(), args.begin() + i + 1, args.end());
@@ -150,6 +155,10 @@ bool ParseCutCommandLine(const std::vector<std::string>& args, TCutOptions& opti
         options.Input = positional[1];
         return true;
     }
+    if (options.Json) {
+        error = "--json goes with info only";
+        return false;
+    }
     if (positional.size() != 3) {
         error = name + " takes INPUT and OUTPUT";
         return false;
@@ -168,7 +177,7 @@ bool ParseCutCommandLine(const std::vector<std::string>& args, TCutOptions& opti
 }
 
 std::string CutUsageText() {
-    return "Usage: clipwell-cut info FILE\n"
+    return "Usage: clipwell-cut info FILE [--json]\n"
            "       clipwell-cut select INPUT OUTPUT --start S --end E [--overwrite] [--progress] [--quiet]\n"
            "              [--lossless]\n"
            "       clipwell-cut delete INPUT OUTPUT --start S --end E [--overwrite] [--progress] [--quiet]\n"
@@ -179,7 +188,8 @@ std::string CutUsageText() {
            "\n"
            "Commands:\n"
            "  info    print what Clipwell learns about FILE, one key=value line each: codec, channels,\n"
-           "          sample_rate, bit_rate, duration_us, streams, audio_streams\n"
+           "          sample_rate, bit_rate, duration_us, streams, audio_streams; with --json one JSON\n"
+           "          object with the same keys\n"
            "  select  write the segment from S to E into OUTPUT\n"
            "  delete  cut the segment from S to E out and write what comes before and after it,\n"
            "          joined without a gap, into OUTPUT\n"
@@ -195,9 +205,12 @@ std::string CutUsageText() {
            "               MP3 and WAV cuts play exactly the marked samples. Other formats, and\n"
            "               files that cannot be copied, are re-encoded after a notice\n"
            "  --overwrite  replace an existing OUTPUT (otherwise it is refused)\n"
-           "  --progress   print the progress lines (\"Progress: 25.00%\") on stderr\n"
+           "  --progress   show the progress on stderr: one updating line with the percentage, a bar\n"
+           "               and the time left on a terminal, else lines (\"Progress: 25.00%\")\n"
            "  --quiet      print nothing but errors\n"
+           "  --json       info only: print one JSON object\n"
            "  --help       print this text\n"
+           "  --version    print the version\n"
            "\n"
            "Exit status:\n"
            "  0    done\n"

@@ -14,7 +14,7 @@ enum TCutExitCode {
     kExitInterrupted = 130,
 };
 
-enum class TCutCommand { None, Help, Info, Select, Delete };
+enum class TCutCommand { None, Help, Version, Info, Select, Delete };
 
 struct TCutOptions {
     TCutCommand Command = TCutCommand::None;
@@ -26,6 +26,7 @@ struct TCutOptions {
     bool Progress = false;
     bool Quiet = false;
     bool Lossless = false; // copy the compressed frames (select and delete)
+    bool Json = false; // info as one JSON object
 };
 
 // Parses argv[1..]; false with the reason in `error` (a usage error).

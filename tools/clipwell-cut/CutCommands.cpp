@@ -5,12 +5,14 @@
 
 #include "CutCommandLine.h"
 #include "CutLossless.h"
+#include "InfoOutput.h"
 #include "Interrupt.h"
 #include "MyUtils.h"
+#include "ProgressLine.h"
 #include "SaveWorkflow.h"
 
 #include <cstdio>
-#include <mutex>
+#include <unistd.h>
 
 namespace {
 
@@ -22,16 +24,19 @@ void PrintError(const std::string& text) {
     std::fprintf(stderr, "%s: %s\n", kToolName, text.c_str());
 }
 
-int PrintInfo(const TSaveWorkflow& workflow) {
+int PrintInfo(const TSaveWorkflow& workflow, bool json) {
     const rInputStreamInfo& stream = workflow.FStreamInfo;
     const rInputDescription& input = workflow.FInputInfo;
-    std::printf("codec=%s\n", stream.CodecName.c_str());
-    std::printf("channels=%lld\n", static_cast<long long>(stream.Channels));
-    std::printf("sample_rate=%lld\n", static_cast<long long>(stream.SampleRate));
-    std::printf("bit_rate=%lld\n", static_cast<long long>(stream.BitRate));
-    std::printf("duration_us=%lld\n", static_cast<long long>(input.DurationUS));
-    std::printf("streams=%d\n", input.StreamCount);
-    std::printf("audio_streams=%d\n", input.AudioStreamCount);
+    TInfoFields fields{
+        {"codec", stream.CodecName},
+        {"channels", static_cast<int64_t>(stream.Channels)},
+        {"sample_rate", static_cast<int64_t>(stream.SampleRate)},
+        {"bit_rate", static_cast<int64_t>(stream.BitRate)},
+        {"duration_us", static_cast<int64_t>(input.DurationUS)},
+        {"streams", static_cast<int64_t>(input.StreamCount)},
+        {"audio_streams", static_cast<int64_t>(input.AudioStreamCount)},
+    };
+    std::fputs((json ? FormatInfoJson(fields) : FormatInfoLines(fields)).c_str(), stdout);
     return kExitDone;
 }
 
@@ -54,23 +59,29 @@ int RunSave(TSaveWorkflow& workflow, const TCutOptions& options) {
         fileName = ExpandFileName(options.Output);
         return true;
     };
+    TProgressDisplay progress(STDERR_FILENO);
     bool replaceRefused = false;
     callbacks.AskYesNo = [&](TPromptKind, const std::string&, const std::string& text) {
         if (text != WorkflowText::kReplaceQuestion) { // never open the output folder
-            if (text != WorkflowText::kOpenFolderQuestion) PrintError(LosslessRefusalText(text));
+            if (text != WorkflowText::kOpenFolderQuestion) {
+                progress.BreakLine();
+                PrintError(LosslessRefusalText(text));
+            }
             return false;
         }
         replaceRefused = !options.Overwrite;
         return options.Overwrite;
     };
-    std::mutex progressLock; // guards lastProgress (conversion threads, one at a time)
-    std::string lastProgress;
-    if (options.Progress && !options.Quiet) {
-        callbacks.Progress = [&](int32_t, const std::string& text) {
-            std::lock_guard<std::mutex> guard(progressLock);
-            if (text == lastProgress) return;
-            lastProgress = text;
-            std::fprintf(stderr, "%s\n", text.c_str());
+    bool showProgress = options.Progress && !options.Quiet;
+    if (showProgress) {
+        callbacks.Progress = [&](int32_t position, const std::string& text) {
+            progress.Show(position, text);
+        };
+        // A message during the save starts below the progress line.
+        callbacks.ShowMessage = [&progress, show = callbacks.ShowMessage](
+                                    TPromptKind kind, const std::string& caption, const std::string& text) {
+            progress.BreakLine();
+            if (show) show(kind, caption, text);
         };
     }
     bool stopRequested = false;
@@ -83,7 +94,9 @@ int RunSave(TSaveWorkflow& workflow, const TCutOptions& options) {
     };
 
     if (InterruptSignal() != 0) return 128 + InterruptSignal();
-    switch (workflow.Save()) {
+    TSaveResult result = workflow.Save();
+    if (showProgress) progress.Finish(result == TSaveResult::Done);
+    switch (result) {
     case TSaveResult::Done:
         if (!options.Quiet) std::printf("%s\n", workflow.OutputFile().c_str());
         return kExitDone;
@@ -114,6 +127,10 @@ int RunClipwellCut(const std::vector<std::string>& args) {
         std::fputs(CutUsageText().c_str(), stdout);
         return kExitDone;
     }
+    if (options.Command == TCutCommand::Version) {
+        std::printf("%s %s\n", kToolName, CLIPWELL_VERSION);
+        return kExitDone;
+    }
     InstallInterruptHandler();
 
     ZEVuzuzAVE converter;
@@ -126,6 +143,6 @@ int RunClipwellCut(const std::vector<std::string>& args) {
         PrintError(text);
     };
     if (!workflow.CheckInputFile(options.Input)) return kExitRefused;
-    if (options.Command == TCutCommand::Info) return PrintInfo(workflow);
+    if (options.Command == TCutCommand::Info) return PrintInfo(workflow, options.Json);
     return RunSave(workflow, options);
 }
