@@ -95,6 +95,16 @@ void Draw(QPainter& p, TGlyph glyph, qreal w, qreal h) {
         }
         break;
     }
+    case TGlyph::Prelisten: {
+        // Play between the two marks.
+        QPen mark(kAccent, std::max<qreal>(1.5, h / 12));
+        mark.setCapStyle(Qt::SquareCap);
+        p.setPen(mark);
+        Bracket(p, w * 0.14, h * 0.2, h * 0.8, w * 0.12, true);
+        Bracket(p, w * 0.86, h * 0.2, h * 0.8, w * 0.12, false);
+        Triangle(p, QPointF(w * 0.36, h * 0.3), QPointF(w * 0.68, h * 0.5), QPointF(w * 0.36, h * 0.7));
+        break;
+    }
     case TGlyph::Contact: {
         // An envelope.
         QRectF body(P(0.1, 0.25), P(0.9, 0.78));

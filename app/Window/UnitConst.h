@@ -7,6 +7,11 @@ namespace UnitConst {
 inline constexpr const char* kAppTitle = "Tamsel Free Clipwell";
 inline constexpr const char* kCaptionFormat = "Tamsel Free Clipwell %s";
 inline constexpr const char* kAppVersion = "1.0";
+// The title with a file open: "%s" is the file's name, the second the caption.
+inline constexpr const char* kFileTitleFormat = "%s \u2014 %s";
+// The window's client size at start and its smallest size.
+inline constexpr int kBaseWidth = 704;
+inline constexpr int kBaseHeight = 246;
 inline constexpr const char* kLibraryFolder = "Dll/"; // beside the executable
 
 // ---- Contact menu: the maker's addresses, kept together until real ones exist ------------------
@@ -35,6 +40,30 @@ inline constexpr const char* kOurSite = "Our Site";
 inline constexpr const char* kEmail = "Email";
 inline constexpr const char* kNews = "News";
 
+inline constexpr const char* kHintPrelisten = "Listen to what will be saved";
+inline constexpr const char* kHintAddFile = "Add File...";
+inline constexpr const char* kHintSaveFile = "Save File...";
+inline constexpr const char* kHintEditMark = "Click to type the time (00:01:02.345, 1:02.345 or milliseconds)";
+
+// ---- Keys: the window's shortcuts, and how the tool tips name them ----------------------------
+inline constexpr const char* kKeyPlayPause = "Space";
+inline constexpr const char* kKeyGotoFirst = "Home";
+inline constexpr const char* kKeyGotoEnd = "End";
+inline constexpr const char* kKeysCutStart = "I;[";
+inline constexpr const char* kKeysCutEnd = "O;]";
+inline constexpr const char* kKeySelectAudio = "S";
+inline constexpr const char* kKeyDeleteAudio = "D";
+inline constexpr const char* kKeyPrelisten = "P";
+inline constexpr const char* kKeyAddFile = "Ctrl+O";
+inline constexpr const char* kKeySaveFile = "Ctrl+S";
+inline constexpr const char* kKeyStopSave = "Esc";
+// Arrow steps in µs: plain, with Shift and with Ctrl.
+inline constexpr long long kStepPlain = 1000000;
+inline constexpr long long kStepShift = 10000000;
+inline constexpr long long kStepCtrl = 10000;
+// Prelisten in delete mode: heard before the start mark and after the end mark (µs).
+inline constexpr long long kPrelistenSpan = 2000000;
+
 // ---- Dialogs ---------------------------------------------------------------------------------
 inline constexpr const char* kInputFilter = "Audio Files|*.MP3;*.AAC;*.WAV;*.WMA;*.OGG;|All Files|*.*";
 inline constexpr const char* kWarningCaption = "Warning";
@@ -44,5 +73,11 @@ inline constexpr const char* kConfirmCaption = "Confirm";
 // ---- Messages --------------------------------------------------------------------------------
 inline constexpr const char* kEndBeforeStart =
     "The ending point shall be after the starting point. Please reset.";
+inline constexpr const char* kBadTypedTime =
+    "Please type a time such as 00:01:02.345, 1:02.345 or a number of milliseconds.";
+// "%s" is the typed time, the second "%s" the file's duration.
+inline constexpr const char* kTimeAfterEnd = "%s is after the end of the file (%s).";
+// "%s" is the folder.
+inline constexpr const char* kCannotOpenFolder = "%s: the desktop cannot open this folder.";
 
 } // namespace UnitConst

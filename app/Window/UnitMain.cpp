@@ -2,6 +2,7 @@
 // menu. Playback and marks are in UnitMainPlayback.cpp, saving in UnitMainSave.cpp.
 #include "UnitMain.h"
 
+#include "AnchorLayout.h"
 #include "MyUtils.h"
 #include "PlayScreen.h"
 #include "TrackBar.h"
@@ -10,9 +11,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -26,16 +32,19 @@ using namespace UnitConst;
 
 TfrmMain::TfrmMain(std::unique_ptr<TDialogs> dialogs, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint),
+                          Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                          Qt::WindowCloseButtonHint),
       FFConverter(std::make_unique<ZEVuzuzAVE>()), FFPlayer(std::make_unique<TFFPlayer>()),
       FDialogs(dialogs ? std::move(dialogs) : std::make_unique<TQtDialogs>()),
       FWorkflow(std::make_unique<TSaveWorkflow>(*FFConverter)), FTimeInfo(FWorkflow->FTimeInfo),
       FStreamInfo(FWorkflow->FStreamInfo), FSaveControl(FWorkflow->FControl) {
     setObjectName("frmMain");
-    setFixedSize(704, 246);
+    setMinimumSize(kBaseWidth, kBaseHeight);
+    resize(kBaseWidth, kBaseHeight);
+    setAcceptDrops(true);
     CreateActions();
     CreateControls();
+    CreateKeys();
     CreateComponents();
     FormCreate();
 }
@@ -79,9 +88,15 @@ void TfrmMain::ShowWarning(const std::string& text) {
     FDialogs->ShowMessage(this, TMsgKind::Warning, kWarningCaption, text);
 }
 
+namespace {
+std::string Caption() {
+    return Format(kCaptionFormat, kAppVersion);
+}
+} // namespace
+
 void TfrmMain::FormCreate() {
     QGuiApplication::setApplicationDisplayName(QString::fromUtf8(kAppTitle));
-    setWindowTitle(QString::fromStdString(Format(kCaptionFormat, kAppVersion)));
+    setWindowTitle(QString::fromStdString(Caption()));
     bbAddRemoveFile->setFocus();
     odInputFile.Filter = kInputFilter;
 }
@@ -96,6 +111,17 @@ void TfrmMain::showEvent(QShowEvent* event) {
     }
     bbAddRemoveFile->setFocus();
     FormShow();
+    if (!FStartupFile.empty() && FLibsLoaded)
+        QMetaObject::invokeMethod(
+            this, [this] { OpenInputFile(FStartupFile); }, Qt::QueuedConnection);
+}
+
+// The file's name in the title, or the bare caption when none is open.
+void TfrmMain::UpdateTitle() {
+    std::string caption = Caption();
+    if (!FWorkflow->InputFile.empty())
+        caption = Format(kFileTitleFormat, ExtractFileName(FWorkflow->InputFile).c_str(), caption.c_str());
+    setWindowTitle(QString::fromStdString(caption));
 }
 
 void TfrmMain::FormShow() {
@@ -110,6 +136,7 @@ void TfrmMain::FormShow() {
         ShowMessage(FFPlayer->LastErrMsg);
         failed = true;
     }
+    FLibsLoaded = !failed;
     if (failed) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     ResetControls(0);
 }
@@ -133,6 +160,8 @@ void TfrmMain::ResetControls(int Mode) {
         stbPosition->SetPosition(0);
         for (QLabel* label : {labTimeS, labTimeE, labRunTime, labTotalTime})
             SetLabel(label, kZeroTime);
+        stbPosition->SetSelStart(0);
+        stbPosition->SetSelEnd(0);
     } else if (Mode == 1) {
         bbPlay->setEnabled(true);
         panInformation->hide();
@@ -144,11 +173,19 @@ void TfrmMain::ResetControls(int Mode) {
         FTimeInfo.EndMark = 0;
         FSaveControl.TrimMode = 0;
         stbPosition->SetPosition(0);
+        // The mark times go with the marks: texts of the previous file would be taken for marks.
+        SetLabel(labTimeS, kZeroTime);
+        SetLabel(labTimeE, kZeroTime);
     }
     bool on = bbPlay->isEnabled();
     for (QWidget* control : std::initializer_list<QWidget*>{bbStop, bbGotoFirst, bbGotoEnd, bbCutStartTime,
                                                             bbCutEndTime, stbPosition})
         SetControlEnabled(control, on);
+    StopPrelisten();
+    FControl.HoldPosition = false;
+    MarkEditDone(true, false);
+    MarkEditDone(false, false);
+    UpdateModeButtons();
 }
 
 void TfrmMain::SetBusy(int Mode) {
@@ -172,6 +209,40 @@ void TfrmMain::SetBusy(int Mode) {
         SetControlEnabled(control, on);
     pbProgress->setVisible(!on);
     labProgress->setVisible(!on);
+    actStopSave->setEnabled(!on);
+    if (!on) {
+        MarkEditDone(true, false);
+        MarkEditDone(false, false);
+    }
+    UpdateModeButtons();
+}
+
+// ---- Files from outside: dropped on the window ---------------------------------------------------
+
+namespace {
+// The first local file of a drag, empty when it brings none.
+QString DraggedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls()) return {};
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) return url.toLocalFile();
+    return {};
+}
+} // namespace
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    // Not while saving: Add File is disabled then.
+    if (actAddRemoveFile->isEnabled() && !DraggedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+    QString file = DraggedFile(event->mimeData());
+    if (!actAddRemoveFile->isEnabled() || file.isEmpty()) return;
+    event->acceptProposedAction();
+    // Opened after the drop has ended, so that the source is not held while messages show.
+    std::string name = file.toStdString();
+    QMetaObject::invokeMethod(
+        this, [this, name] { OpenInputFile(name); }, Qt::QueuedConnection);
 }
 
 // ---- Contact menu ---------------------------------------------------------------------------
@@ -181,6 +252,11 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         tbContactMouseDown(mouse->button(), mouse->position().toPoint());
         return true; // the menu takes the mouse; the button must not stay pressed
+    }
+    if ((watched == labTimeS || watched == labTimeE) && event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        EditMark(watched == labTimeS);
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -204,7 +280,7 @@ void TfrmMain::pmEmailClick() {
     url.setScheme("mailto");
     url.setPath(QString::fromUtf8(kSupportAddress));
     QUrlQuery query;
-    query.addQueryItem("subject", windowTitle());
+    query.addQueryItem("subject", QString::fromStdString(Caption()));
     query.addQueryItem("Body", QString::fromUtf8(kMailBody));
     url.setQuery(query);
     FDialogs->OpenUrl(url);

@@ -16,12 +16,14 @@
 
 class QAction;
 class QFrame;
+class QLineEdit;
 class QLabel;
 class QMenu;
 class QProgressBar;
 class QPushButton;
 class QToolBar;
 class QToolButton;
+class TAnchorLayout;
 class TPlayScreen;
 class TTrackBar;
 
@@ -31,6 +33,17 @@ struct rControl {
     bool SeekLock = false;             // the file-open handler itself moves the bar
     std::atomic<int32_t> PlayState{0}; // last player state (PlayStateNumber); set on player threads
     bool Following = false;            // the bar follows the play position
+    // The window placed the position while the player is paused (go-to, arrow keys): reports
+    // that were under way then are stale. Cleared when the player plays again (a player thread).
+    std::atomic<bool> HoldPosition{false};
+};
+
+// Prelistening what a save would write: the player runs through these phases on its own positions.
+enum class TPrelisten {
+    Off,
+    Selection,  // select mode: from the start mark, pausing at the end mark
+    BeforeSeam, // delete mode: the 2 s before the start mark, then on from the end mark
+    AfterSeam,  // delete mode: the 2 s after the end mark
 };
 
 class TfrmMain : public QWidget {
@@ -72,6 +85,28 @@ public:
 
     void bbSaveFileClick();
 
+    // ---- Beyond the buttons: keys, typed marks, files from outside, prelisten ----------------
+    // Opens a file chosen, dropped or named on the command line, with Add File's checks. A file
+    // that is refused leaves the open one as it was (paused).
+    bool OpenInputFile(const std::string& FileName);
+    // A file to open once the window has started (the command line's argument).
+    void OpenAtStart(const std::string& FileName) { FStartupFile = FileName; }
+    // Space: pauses while playing, else plays.
+    void actPlayPauseExecute();
+    // Arrow keys: moves the position by `deltaUs`, within the file; works while paused.
+    void StepPosition(int64_t deltaUs);
+    // P and its button: plays what the chosen mode would save (select mode when none is chosen).
+    void actPrelistenExecute();
+    // Ctrl+S saves when not busy; Esc stops a running save.
+    void actSaveFileExecute();
+    void actStopSaveExecute();
+    // Typed mark times (display time, "m:ss.zzz" or milliseconds): true when applied; a refusal
+    // shows why. `start` picks the start mark.
+    bool ApplyTypedMark(bool start, const std::string& text);
+    // Opens the editor over labTimeS (start) or labTimeE.
+    void EditMark(bool start);
+    TPrelisten Prelisten() const { return FPrelisten; }
+
     // ---- State (read by tests) -------------------------------------------------------------
     const rTimeInfo& TimeInfo() const { return FTimeInfo; }
     const rInputStreamInfo& StreamInfo() const { return FStreamInfo; }
@@ -108,6 +143,7 @@ public:
     QPushButton* bbCutEndTime = nullptr;
     QPushButton* bbSelectAudio = nullptr;
     QPushButton* bbDeleteAudio = nullptr;
+    QPushButton* bbPrelisten = nullptr;
     QPushButton* bbAddRemoveFile = nullptr;
     QFrame* Bevel1 = nullptr;
     QProgressBar* pbProgress = nullptr;
@@ -119,6 +155,8 @@ public:
     QAction* pmOurSite = nullptr;
     QAction* pmEmail = nullptr;
     QAction* pmNews = nullptr;
+    QLineEdit* edtTimeS = nullptr; // editors of the mark times, shown over their labels
+    QLineEdit* edtTimeE = nullptr;
     TFileDialog odInputFile;
     TFileDialog sdOutputFile;
 
@@ -130,11 +168,19 @@ public:
     QAction* actDeleteAudio = nullptr;
     QAction* actGotoFirst = nullptr;
     QAction* actGotoEnd = nullptr;
+    // Window keys without a control of their own.
+    QAction* actPlayPause = nullptr;
+    QAction* actPrelisten = nullptr;
+    QAction* actSaveFile = nullptr;
+    QAction* actStopSave = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateControls();
@@ -144,9 +190,27 @@ private:
     void FFConverterProgress(int32_t position, const std::string& text);
     // The player's states as the window numbers them: play 0, pause 1, stop 2, end 3, resume 4, step 5.
     static int PlayStateNumber(TPlayState state);
-    // Waits `ms` milliseconds while serving the calls that workers hand to the main thread.
-    static void Delay(int ms);
     void CreateActions();
+    void CreateKeys();
+    void CreateMarkEditors();
+    void AnchorControls();
+    // The position shown (label and bar) and kept as PlayTime; MoveTo also seeks the player there.
+    void ShowPosition(int64_t t);
+    void MoveTo(int64_t t);
+    // A value of the position bar for a media time (µs).
+    int BarValue(int64_t t) const;
+    bool AtEnd() const;
+    // The marks after a change: labels, the bar's selection, the buttons that depend on them.
+    void SetStartMark(int64_t ms);
+    void SetEndMark(int64_t ms);
+    void UpdateModeButtons();
+    void UpdateTitle();
+    void StopPrelisten();
+    // Called with each reported position while prelistening.
+    void PrelistenPosition(int64_t APTS);
+    void StartPrelistenPhase(TPrelisten phase, int64_t from);
+    void MarkEditDone(bool start, bool apply);
+    void OpenFolderOnDesktop(const std::string& folder);
     // Enables a control; a button linked to an action enables the action, which it follows.
     void SetControlEnabled(QWidget* control, bool enabled);
     void ShowMessage(const std::string& text);
@@ -159,4 +223,10 @@ private:
     rSaveControl& FSaveControl;               // of FWorkflow; its InputFile is the open file
     rControl FControl;
     bool FShown = false; // FormShow ran
+    bool FLibsLoaded = false; // both library sets loaded at start-up
+    std::unique_ptr<TAnchorLayout> FLayout;
+    std::string FStartupFile;
+    TPrelisten FPrelisten = TPrelisten::Off;
+    int64_t FPrelistenFrom = 0;   // µs, where the running phase started playing
+    bool FPrelistenArmed = false; // a position near FPrelistenFrom has been reported
 };

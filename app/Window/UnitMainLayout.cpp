@@ -1,4 +1,6 @@
-// The controls of TfrmMain at their places, with captions, hints and fonts, and the action list.
+// The controls of TfrmMain at their places, with captions, hints and fonts, the action list, and
+// how the controls follow the window's edges when it is enlarged.
+#include "AnchorLayout.h"
 #include "Glyphs.h"
 #include "PlayScreen.h"
 #include "TrackBar.h"
@@ -10,6 +12,7 @@
 #include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QProgressBar>
@@ -20,6 +23,9 @@
 using namespace UnitConst;
 
 namespace {
+
+constexpr int kInformationWidth = 680;
+constexpr int kFormatsX = 160; // of labOne on the information panel
 
 // The window's sans-serif at a pixel height (the negative "font height" of the layout).
 QFont PixelFont(int pixels, bool bold = false) {
@@ -114,6 +120,10 @@ void TfrmMain::CreateActions() {
     actDeleteAudio = make("actDeleteAudio", "", &TfrmMain::actDeleteAudioExecute);
     actGotoFirst = make("actGotoFirst", "", &TfrmMain::actGotoFirstExecute);
     actGotoEnd = make("actGotoEnd", "", &TfrmMain::actGotoEndExecute);
+    actPlayPause = make("actPlayPause", "", &TfrmMain::actPlayPauseExecute);
+    actPrelisten = make("actPrelisten", "", &TfrmMain::actPrelistenExecute);
+    actSaveFile = make("actSaveFile", "", &TfrmMain::actSaveFileExecute);
+    actStopSave = make("actStopSave", "", &TfrmMain::actStopSaveExecute);
 }
 
 void TfrmMain::CreateControls() {
@@ -130,7 +140,7 @@ void TfrmMain::CreateControls() {
     }
     memPlayScreen->setEnabled(false);
 
-    panInformation = Place(new QFrame(this), "panInformation", 12, 31, 680, 58);
+    panInformation = Place(new QFrame(this), "panInformation", 12, 31, kInformationWidth, 58);
     panInformation->setFrameShape(QFrame::NoFrame);
     panInformation->setAutoFillBackground(true);
     {
@@ -138,7 +148,7 @@ void TfrmMain::CreateControls() {
         pal.setColor(QPalette::Window, Qt::white);
         panInformation->setPalette(pal);
     }
-    labOne = MakeLabel(panInformation, "labOne", kSupportedFormats, 160, 23, PixelFont(13));
+    labOne = MakeLabel(panInformation, "labOne", kSupportedFormats, kFormatsX, 23, PixelFont(13));
     {
         QPalette pal = labOne->palette();
         pal.setColor(QPalette::WindowText, QColor(128, 128, 128)); // grey
@@ -176,6 +186,11 @@ void TfrmMain::CreateControls() {
         MakeGlyphButton(this, "bbSelectAudio", TGlyph::SelectAudio, kHintSelectAudio, 372, 156, 60, 30);
     bbDeleteAudio =
         MakeGlyphButton(this, "bbDeleteAudio", TGlyph::DeleteAudio, kHintDeleteAudio, 433, 156, 60, 30);
+    // The mode buttons show which mode is chosen by staying pressed.
+    bbSelectAudio->setCheckable(true);
+    bbDeleteAudio->setCheckable(true);
+    // Beside the mode buttons, leaving room before Add File for one more small control.
+    bbPrelisten = MakeGlyphButton(this, "bbPrelisten", TGlyph::Prelisten, kHintPrelisten, 495, 156, 32, 30);
     bbAddRemoveFile = Place(new QPushButton(this), "bbAddRemoveFile", 573, 161, 120, 25);
     LinkAction(bbGotoFirst, actGotoFirst);
     LinkAction(bbGotoEnd, actGotoEnd);
@@ -183,6 +198,7 @@ void TfrmMain::CreateControls() {
     LinkAction(bbCutEndTime, actCutEndTime);
     LinkAction(bbSelectAudio, actSelectAudio);
     LinkAction(bbDeleteAudio, actDeleteAudio);
+    LinkAction(bbPrelisten, actPrelisten);
     LinkAction(bbAddRemoveFile, actAddRemoveFile);
     bbAddRemoveFile->setProperty("Tag", 0);
 
@@ -228,4 +244,51 @@ void TfrmMain::CreateControls() {
     pmOurSite = item("pmOurSite", kOurSite, &TfrmMain::pmOurSiteClick);
     pmEmail = item("pmEmail", kEmail, &TfrmMain::pmEmailClick);
     pmNews = item("pmNews", kNews, &TfrmMain::pmNewsClick);
+
+    CreateMarkEditors();
+    AnchorControls();
+}
+
+// At the base size every control is at its place; a larger window gives the play screen (and the
+// bars) the room, and the controls below it keep their distance to the bottom edge, those on the
+// right to the right edge.
+void TfrmMain::AnchorControls() {
+    FLayout = std::make_unique<TAnchorLayout>(QSize(kBaseWidth, kBaseHeight));
+    const std::pair<QWidget*, unsigned> anchors[] = {
+        {memPlayScreen, akGrowWidth | akGrowHeight},
+        {panInformation, akGrowWidth | akGrowHeight},
+        {labStartTime, akBottom},
+        {labTimeS, akBottom},
+        {labS, akBottom},
+        {labTimeE, akBottom},
+        {labEndTime, akBottom},
+        {labRunTime, akRight | akBottom},
+        {labSS, akRight | akBottom},
+        {labTotalTime, akRight | akBottom},
+        {stbPosition, akGrowWidth | akBottom},
+        {bbPlay, akBottom},
+        {bbStop, akBottom},
+        {bbGotoFirst, akBottom},
+        {bbGotoEnd, akBottom},
+        {bbCutStartTime, akBottom},
+        {bbCutEndTime, akBottom},
+        {bbSelectAudio, akBottom},
+        {bbDeleteAudio, akBottom},
+        {bbPrelisten, akBottom},
+        {bbAddRemoveFile, akRight | akBottom},
+        {Bevel1, akGrowWidth | akBottom},
+        {pbProgress, akGrowWidth | akBottom},
+        {labProgress, akBottom},
+        {bbSaveFile, akRight | akBottom},
+        {tbMenu, akRight},
+    };
+    for (auto [control, anchor] : anchors)
+        FLayout->Add(control, anchor);
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (FLayout) FLayout->Apply(size());
+    // The supported formats stay in the middle of the information panel.
+    labOne->move(kFormatsX + (panInformation->width() - kInformationWidth) / 2, labOne->y());
 }

@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
-#include <chrono>
 
 using namespace UnitConst;
 
@@ -33,10 +32,16 @@ void TfrmMain::actAddRemoveFileExecute() {
         if (fileWasOpen) FFPlayer->Resume();
         return;
     }
-    std::string name = odInputFile.FileName;
+    OpenInputFile(odInputFile.FileName);
+}
+
+bool TfrmMain::OpenInputFile(const std::string& FileName) {
+    bool fileWasOpen = Tag(bbAddRemoveFile) != 0;
+    StopPrelisten();
+    if (fileWasOpen) FFPlayer->Pause();
     // A refused file leaves the open one paused, and saves keep reading the open one.
-    if (!CheckInputFile(name)) return;
-    if (!FFPlayer->Open(name, memPlayScreen)) {
+    if (!CheckInputFile(FileName)) return false;
+    if (!FFPlayer->Open(FileName, memPlayScreen)) {
         // The player has closed what was open: back to the state without a file.
         ShowMessage(FFPlayer->LastErrMsg);
         FWorkflow->InputFile.clear();
@@ -44,12 +49,16 @@ void TfrmMain::actAddRemoveFileExecute() {
         ResetControls(0);
         panInformation->show();
         bbAddRemoveFile->setProperty("Tag", 0);
-        return;
+        UpdateTitle();
+        return false;
     }
-    FWorkflow->InputFile = name;
+    FWorkflow->InputFile = FileName;
+    odInputFile.FileName = FileName; // the next open dialog starts beside it
     ResetControls(1);
     FControl.Following = true;
     if (!fileWasOpen) bbAddRemoveFile->setProperty("Tag", Tag(bbAddRemoveFile) + 1);
+    UpdateTitle();
+    return true;
 }
 
 // ---- Player events ----------------------------------------------------------------------------
@@ -57,7 +66,9 @@ void TfrmMain::actAddRemoveFileExecute() {
 void TfrmMain::FFPlayerFileOpen(int64_t ADuration, int, int, int&, int&) {
     FTimeInfo.TotalTime = ADuration;
     SetLabel(labTotalTime, QString::fromStdString(FormatMediaTime(ADuration)));
-    stbPosition->SetMax(int(std::max<int64_t>(0, ADuration / 1000000))); // -1: no duration known
+    // Milliseconds, so that a mark or a seek on the bar is as exact as the time shown; -1: no
+    // duration known.
+    stbPosition->SetMax(int(std::clamp<int64_t>(ADuration / 1000, 0, INT32_MAX)));
     stbPosition->SetSelStart(0);
     stbPosition->SetSelEnd(0);
     FControl.SeekLock = true;
@@ -69,14 +80,41 @@ void TfrmMain::FFPlayerFileOpen(int64_t ADuration, int, int, int&, int&) {
 }
 
 void TfrmMain::FFPlayerPosition(int64_t APTS) {
+    // Reported before the window placed the position itself while paused.
+    if (FControl.HoldPosition) return;
     FTimeInfo.PlayTime = APTS;
     SetLabel(labRunTime, QString::fromStdString(FormatMediaTime(APTS)));
-    if (APTS > 0 && FTimeInfo.TotalTime > 0 && FControl.Following)
-        stbPosition->SetPosition(int(int64_t(stbPosition->Max()) * APTS / FTimeInfo.TotalTime));
+    if (APTS > 0 && FTimeInfo.TotalTime > 0 && FControl.Following) stbPosition->SetPosition(BarValue(APTS));
+    if (FPrelisten != TPrelisten::Off) PrelistenPosition(APTS);
 }
 
 void TfrmMain::FFPlayerState(int AState) {
     FControl.PlayState = AState;
+    if (AState == 0 || AState == 4) FControl.HoldPosition = false; // playing: reports are current
+}
+
+int TfrmMain::BarValue(int64_t t) const {
+    if (FTimeInfo.TotalTime <= 0) return 0;
+    t = std::clamp<int64_t>(t, 0, FTimeInfo.TotalTime);
+    return int(int64_t(stbPosition->Max()) * t / FTimeInfo.TotalTime);
+}
+
+void TfrmMain::ShowPosition(int64_t t) {
+    FTimeInfo.PlayTime = t;
+    SetLabel(labRunTime, QString::fromStdString(FormatMediaTime(t)));
+    stbPosition->SetPosition(BarValue(t));
+}
+
+// While paused the player reports nothing until it plays again, so the window shows the place.
+void TfrmMain::MoveTo(int64_t t) {
+    t = std::clamp<int64_t>(t, 0, std::max<int64_t>(0, FTimeInfo.TotalTime));
+    FFPlayer->Seek(t);
+    FControl.HoldPosition = FControl.PlayState != 0 && FControl.PlayState != 4;
+    ShowPosition(t);
+}
+
+bool TfrmMain::AtEnd() const {
+    return FTimeInfo.TotalTime > 0 && FTimeInfo.PlayTime >= FTimeInfo.TotalTime;
 }
 
 bool TfrmMain::IsMouseButtonDown() {
@@ -104,11 +142,15 @@ int TfrmMain::PlayStateNumber(TPlayState state) {
 // ---- Playback control -----------------------------------------------------------------------
 
 void TfrmMain::bbPlayClick() {
+    StopPrelisten();
+    // Ended, or placed at the end by Go To End: play from the beginning, as after a natural end.
+    // A place the window set while paused wins over an end reported before it was set.
+    bool ended = (FControl.PlayState == 3 && !FControl.HoldPosition) || AtEnd();
     FControl.Following = true;
     FFPlayer->Resume();
     // After the end the file is opened again, which plays it from the beginning. It is the same
     // file, so the marks stay on the bar as they stay in the labels and in milliseconds.
-    if (FControl.PlayState == 3 && !FWorkflow->InputFile.empty()) {
+    if (ended && !FWorkflow->InputFile.empty()) {
         int selStart = stbPosition->SelStart(), selEnd = stbPosition->SelEnd();
         if (FFPlayer->Open(FWorkflow->InputFile, memPlayScreen)) {
             stbPosition->SetSelStart(selStart);
@@ -119,37 +161,30 @@ void TfrmMain::bbPlayClick() {
 
 // Pauses: Play continues from the same place.
 void TfrmMain::bbStopClick() {
+    StopPrelisten();
     FFPlayer->Pause();
 }
 
-void TfrmMain::Delay(int ms) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    WaitUntil([until] { return std::chrono::steady_clock::now() >= until; });
-}
-
-// The bar stops following playback until Play is pressed.
+// Both go-to actions leave the player paused exactly at the place they show, so that a mark
+// taken there is the file's start (0) or its end (the duration). The bar stops following
+// playback until Play is pressed.
 void TfrmMain::actGotoFirstExecute() {
+    StopPrelisten();
     FControl.Following = false;
     FFPlayer->Pause();
-    FFPlayer->Seek(0);
-    FFPlayer->Resume();
-    Delay(100); // lets the player show the new place
-    FFPlayer->Pause();
-    stbPosition->SetPosition(0);
+    MoveTo(0);
 }
 
 void TfrmMain::actGotoEndExecute() {
+    StopPrelisten();
     FControl.Following = false;
     FFPlayer->Pause();
-    // The duration cut down to a whole multiple of 10 seconds.
-    FFPlayer->Seek(FTimeInfo.TotalTime / 10000000 * 10000000);
-    FFPlayer->Resume();
-    Delay(100);
-    FFPlayer->Pause();
+    MoveTo(FTimeInfo.TotalTime);
     stbPosition->SetPosition(stbPosition->Max());
 }
 
 void TfrmMain::stbPositionMouseDown() {
+    StopPrelisten();
     FFPlayer->Pause();
 }
 
@@ -159,43 +194,6 @@ void TfrmMain::stbPositionMouseUp() {
             FFPlayer->Seek(FTimeInfo.TotalTime * stbPosition->Position() / stbPosition->Max());
     }
     FFPlayer->Resume();
-}
-
-// ---- Marks and modes ------------------------------------------------------------------------
-
-void TfrmMain::actCutStartTimeExecute() {
-    stbPosition->SetSelStart(stbPosition->Position());
-    FTimeInfo.StartMark = FTimeInfo.PlayTime / 1000;
-    SetLabel(labTimeS, labRunTime->text());
-}
-
-void TfrmMain::actCutEndTimeExecute() {
-    stbPosition->SetSelEnd(stbPosition->Position());
-    FTimeInfo.EndMark = FTimeInfo.PlayTime / 1000;
-    if (stbPosition->SelEnd() < stbPosition->SelStart()) {
-        SetLabel(labTimeE, kZeroTime);
-        stbPosition->SetSelEnd(0);
-        FTimeInfo.EndMark = 0;
-        ShowWarning(kEndBeforeStart);
-    } else {
-        SetLabel(labTimeE, labRunTime->text());
-        SetControlEnabled(bbSelectAudio, true);
-        SetControlEnabled(bbDeleteAudio, true);
-    }
-}
-
-void TfrmMain::actSelectAudioExecute() {
-    FSaveControl.TrimMode = 1;
-    SetControlEnabled(bbSelectAudio, false);
-    SetControlEnabled(bbDeleteAudio, true);
-    SetControlEnabled(bbSaveFile, true);
-}
-
-void TfrmMain::actDeleteAudioExecute() {
-    FSaveControl.TrimMode = 2;
-    SetControlEnabled(bbSelectAudio, true);
-    SetControlEnabled(bbDeleteAudio, false);
-    SetControlEnabled(bbSaveFile, true);
 }
 
 // ---- Intake ---------------------------------------------------------------------------------

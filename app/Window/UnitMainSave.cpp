@@ -2,8 +2,10 @@
 // state, the progress display and the event wait, and hands it the bar's marks.
 #include "UnitMain.h"
 
+#include "MyUtils.h"
 #include "QtMainThread.h"
 #include "TrackBar.h"
+#include "UnitConst.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -46,16 +48,20 @@ void TfrmMain::ConnectWorkflow() {
     };
     cb.SetBusy = [this](int mode) { SetBusy(mode); };
     cb.Progress = [this](int32_t position, const std::string& text) { FFConverterProgress(position, text); };
-    // Linux names are case-sensitive: the folder is opened as it is written.
-    cb.OpenFolder = [this](const std::string& folder) {
-        FDialogs->OpenUrl(QUrl::fromLocalFile(QString::fromStdString(folder)));
-    };
+    cb.OpenFolder = [this](const std::string& folder) { OpenFolderOnDesktop(folder); };
     // Sleeps in Qt's event wait; the component's final event wakes it through Wake.
     cb.WaitForEvents = [](const std::function<bool()>& done) {
         while (!done())
             WaitForEvents();
     };
     cb.Wake = [] { WakeUiThread(); };
+}
+
+// Linux names are case-sensitive: the folder is opened as it is written. A desktop without a file
+// manager takes nothing; the user answered Yes and is told, with the folder's name.
+void TfrmMain::OpenFolderOnDesktop(const std::string& folder) {
+    if (!FDialogs->OpenUrl(QUrl::fromLocalFile(QString::fromStdString(folder))))
+        ShowWarning(Format(UnitConst::kCannotOpenFolder, folder.c_str()));
 }
 
 void TfrmMain::FFConverterProgress(int32_t position, const std::string& text) {
@@ -71,6 +77,7 @@ void TfrmMain::FFConverterProgress(int32_t position, const std::string& text) {
 
 void TfrmMain::bbSaveFileClick() {
     if (Tag(bbSaveFile) == 0) {
+        StopPrelisten();
         FFPlayer->Pause();
         FWorkflow->SelStart = stbPosition->SelStart();
         FWorkflow->SelEnd = stbPosition->SelEnd();

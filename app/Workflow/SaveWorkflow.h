@@ -167,8 +167,8 @@ public:
     rInputStreamInfo FStreamInfo;
     rSaveControl FControl;
     rInputDescription FInputInfo;
-    // The position bar's selection in whole seconds. The window copies its bar's selection here;
-    // a caller without a bar leaves -1 and sets the marks directly.
+    // The position bar's selection, in its units (the window's bar counts milliseconds). The window
+    // copies its bar's selection here; a caller without a bar leaves -1 and sets the marks directly.
     int64_t SelStart = -1;
     int64_t SelEnd = -1;
 

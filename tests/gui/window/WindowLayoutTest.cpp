@@ -40,11 +40,11 @@ TEST(GetAppPath, IsTheExecutablesFolderWithTrailingSlash) {
     EXPECT_TRUE(FileExists(path + "window_gui_tests"));
 }
 
-TEST_F(WindowTest, FixedWindowWithItsCaption) {
+TEST_F(WindowTest, WindowWithItsCaptionAtItsBaseSize) {
     EXPECT_EQ(frm->size(), QSize(704, 246));
-    EXPECT_EQ(frm->minimumSize(), frm->maximumSize());
+    EXPECT_EQ(frm->minimumSize(), QSize(704, 246)); // it may grow, not shrink
     EXPECT_EQ(frm->windowTitle().toStdString(), "Tamsel Free Clipwell 1.0");
-    EXPECT_FALSE(frm->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(frm->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(frm->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_EQ(frm->font().pixelSize(), 11);
     EXPECT_EQ(frm->odInputFile.Filter, "Audio Files|*.MP3;*.AAC;*.WAV;*.WMA;*.OGG;|All Files|*.*");
@@ -104,24 +104,56 @@ TEST_F(WindowTest, EveryControlAtItsPlace) {
     EXPECT_EQ(frm->pbProgress->maximum(), 100);
 }
 
+// Enlarged, the play screen takes the room; everything below it keeps its distance to the bottom
+// edge, and what stands on the right its distance to the right edge. Back at the base size every
+// control is at its place again.
+TEST_F(WindowTest, EnlargedWindowGrowsThePlayScreenAndKeepsTheControlsAtTheEdges) {
+    Show();
+    std::vector<std::pair<QWidget*, QRect>> base;
+    for (QWidget* w : frm->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (!w->isWindow()) base.emplace_back(w, w->geometry());
+    const int dx = 300, dy = 200;
+    frm->resize(704 + dx, 246 + dy);
+    EXPECT_EQ(frm->memPlayScreen->geometry(), QRect(11, 30, 682 + dx, 60 + dy));
+    EXPECT_EQ(frm->panInformation->geometry(), QRect(12, 31, 680 + dx, 58 + dy));
+    EXPECT_EQ(frm->labOne->x(), 160 + dx / 2); // in the middle of the panel, as at the base size
+    for (auto [w, r] : base) {
+        SCOPED_TRACE(w->objectName().toStdString());
+        if (w == frm->memPlayScreen || w == frm->panInformation) continue;
+        QRect now = w->geometry();
+        bool below = r.top() >= 90, right = r.left() >= 540, wide = r.width() >= 550;
+        EXPECT_EQ(now.top(), r.top() + (below ? dy : 0));
+        EXPECT_EQ(now.height(), r.height());
+        EXPECT_EQ(now.left(), r.left() + (right ? dx : 0));
+        EXPECT_EQ(now.width(), r.width() + (wide ? dx : 0)); // the bars and the bevel stretch
+    }
+    frm->resize(704, 246);
+    for (auto [w, r] : base)
+        EXPECT_EQ(w->geometry(), r) << w->objectName().toStdString();
+}
+
 TEST_F(WindowTest, CaptionsHintsAndActions) {
     EXPECT_EQ(frm->bbAddRemoveFile->text().toStdString(), "Add File...");
     EXPECT_EQ(frm->bbSaveFile->text().toStdString(), "Save File...");
     EXPECT_EQ(frm->tbContact->text().toStdString(), "Contact Us");
     EXPECT_EQ(frm->tbContact->cursor().shape(), Qt::PointingHandCursor);
-    const std::pair<QWidget*, const char*> hints[] = {
-        {frm->bbPlay, "Play"},
-        {frm->bbStop, "Stop"},
-        {frm->bbGotoFirst, "Go To Begin"},
-        {frm->bbGotoEnd, "Go To End"},
-        {frm->bbCutStartTime, "Trim Left"},
-        {frm->bbCutEndTime, "Trim Right"},
-        {frm->bbSelectAudio, "Cut the selected audio segment and save it."},
-        {frm->bbDeleteAudio,
-         "Delete the selected audio segment and save the unselected ones as a whole file."},
+    // Each hint names the button's keys.
+    const std::tuple<QWidget*, const char*, const char*> hints[] = {
+        {frm->bbPlay, "Play", "Space"},
+        {frm->bbStop, "Stop", "Space"},
+        {frm->bbGotoFirst, "Go To Begin", "Home"},
+        {frm->bbGotoEnd, "Go To End", "End"},
+        {frm->bbCutStartTime, "Trim Left", "I or ["},
+        {frm->bbCutEndTime, "Trim Right", "O or ]"},
+        {frm->bbSelectAudio, "Cut the selected audio segment and save it.", "S"},
+        {frm->bbDeleteAudio, "Delete the selected audio segment and save the unselected ones as a whole file.",
+         "D"},
+        {frm->bbPrelisten, "Listen to what will be saved", "P"},
+        {frm->bbAddRemoveFile, "Add File...", "Ctrl+O"},
     };
-    for (auto [control, hint] : hints)
-        EXPECT_EQ(control->toolTip().toStdString(), hint);
+    for (auto [control, hint, keys] : hints)
+        EXPECT_EQ(control->toolTip().toStdString(), std::string(hint) + " (" + keys + ")");
+    EXPECT_EQ(frm->bbSaveFile->toolTip().toStdString(), "Save File... (Ctrl+S), Stop (Esc while saving)");
 
     // Every action has its name, and each button of an action runs it.
     const std::pair<QAction*, const char*> actions[] = {

@@ -85,8 +85,8 @@ protected:
 TEST_F(WindowSaveTest, SelectModeWritesTheSegmentAndTheProgressReaches100) {
     std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 10.0, kRate, 1});
     OpenAndMark(input, 2500000, 5000000);
-    EXPECT_EQ(frm->stbPosition->SelStart(), 2);
-    EXPECT_EQ(frm->stbPosition->SelEnd(), 5);
+    EXPECT_EQ(frm->stbPosition->SelStart(), 2500);
+    EXPECT_EQ(frm->stbPosition->SelEnd(), 5000);
     frm->actSelectAudio->trigger();
     dialogs->Answers = {false}; // do not open the folder
     WatchProgress();

@@ -41,11 +41,8 @@ protected:
         frm->FFPlayerFileOpen(duration, -1, -1, w, h);
         frm->ResetControls(1);
     }
-    // The player reports `t` µs while the bar stands at `seconds`.
-    void At(int64_t t, int seconds) {
-        frm->FFPlayerPosition(t);
-        frm->stbPosition->SetPosition(seconds);
-    }
+    // The player reports `t` µs.
+    void At(int64_t t) { frm->FFPlayerPosition(t); }
 };
 
 TEST_F(WindowStateTest, NoFileFileOpenBusyAndAfterSave) {
@@ -61,14 +58,14 @@ TEST_F(WindowStateTest, NoFileFileOpenBusyAndAfterSave) {
         SCOPED_TRACE("file open");
         ExpectControls(*frm, {true, true, true, true, false, false, true});
         EXPECT_FALSE(frm->panInformation->isVisible());
-        EXPECT_EQ(frm->stbPosition->Max(), 65);
+        EXPECT_EQ(frm->stbPosition->Max(), 65900); // milliseconds
         EXPECT_EQ(frm->TimeInfo().TotalTime, 65900000);
         EXPECT_EQ(Text(frm->labTotalTime), "00:01:05.900");
     }
 
-    At(2500000, 2);
+    At(2500000);
     frm->actCutStartTime->trigger();
-    At(5000000, 5);
+    At(5000000);
     frm->actCutEndTime->trigger();
     {
         SCOPED_TRACE("valid end mark");
@@ -108,16 +105,18 @@ TEST_F(WindowStateTest, NoFileFileOpenBusyAndAfterSave) {
     }
 }
 
-TEST_F(WindowStateTest, ASecondFileClearsMarksButKeepsTheirTexts) {
+TEST_F(WindowStateTest, ASecondFileClearsMarksAndTheirTexts) {
     Show();
     OpenFile(65900000);
-    At(2500000, 2);
+    At(2500000);
     frm->actCutStartTime->trigger();
-    At(5250000, 5);
+    At(5250000);
     frm->actCutEndTime->trigger();
     frm->actSelectAudio->trigger();
     EXPECT_EQ(frm->TimeInfo().StartMark, 2500);
     EXPECT_EQ(frm->TimeInfo().EndMark, 5250);
+    EXPECT_EQ(Text(frm->labTimeS), "00:00:02.500");
+    EXPECT_EQ(Text(frm->labTimeE), "00:00:05.250");
 
     OpenFile(30 * kSecond);
     EXPECT_EQ(frm->TimeInfo().StartMark, 0);
@@ -125,10 +124,12 @@ TEST_F(WindowStateTest, ASecondFileClearsMarksButKeepsTheirTexts) {
     EXPECT_EQ(frm->SaveControl().TrimMode, 0);
     EXPECT_EQ(frm->stbPosition->SelStart(), 0);
     EXPECT_EQ(frm->stbPosition->SelEnd(), 0);
-    EXPECT_EQ(frm->stbPosition->Max(), 30);
-    EXPECT_EQ(Text(frm->labTimeS), "00:00:02.500");
-    EXPECT_EQ(Text(frm->labTimeE), "00:00:05.250");
+    EXPECT_EQ(frm->stbPosition->Max(), 30000);
+    // The texts go with the marks (they would otherwise show marks that are no longer set).
+    EXPECT_EQ(Text(frm->labTimeS), "00:00:00.000");
+    EXPECT_EQ(Text(frm->labTimeE), "00:00:00.000");
     EXPECT_FALSE(frm->bbSelectAudio->isEnabled());
+    EXPECT_FALSE(frm->bbSelectAudio->isChecked());
     EXPECT_FALSE(frm->bbSaveFile->isEnabled());
 }
 
@@ -141,33 +142,55 @@ TEST_F(WindowStateTest, PositionsMoveTheBarOnlyWhileFollowing) {
     EXPECT_EQ(frm->stbPosition->Position(), 0); // not following: the test opened the file itself
 }
 
-TEST_F(WindowStateTest, EndMarkInTheSameSecondAsTheStartIsAccepted) {
-    Show();
+// The marks are compared in milliseconds: an end before the start within one second, or at the
+// start, is refused like any other; so is a start at or after the end mark.
+TEST_F(WindowStateTest, MarksThatLeaveNothingBetweenThemAreRefusedToTheMillisecond) {
+    struct TCase {
+        int64_t First, Second; // µs
+        bool EndFirst;         // Trim Right first, then Trim Left
+    };
+    for (TCase c : {TCase{10800000, 10200000, false}, TCase{10800000, 10800000, false},
+                    TCase{10200000, 10800000, true}, TCase{10200000, 10200999, true}}) {
+        SCOPED_TRACE(testing::Message() << c.First << " " << c.Second << " " << c.EndFirst);
+        dialogs->Shown.clear();
+        Show();
+        OpenFile(65900000);
+        At(c.First);
+        (c.EndFirst ? frm->actCutEndTime : frm->actCutStartTime)->trigger();
+        At(c.Second);
+        (c.EndFirst ? frm->actCutStartTime : frm->actCutEndTime)->trigger();
+        ASSERT_EQ(dialogs->Shown.size(), 1u);
+        EXPECT_EQ(dialogs->Shown[0].Text, "The ending point shall be after the starting point. Please reset.");
+        EXPECT_EQ(dialogs->Shown[0].Caption, "Warning");
+        // The mark just taken is cleared; the other stays.
+        EXPECT_EQ(c.EndFirst ? frm->TimeInfo().StartMark : frm->TimeInfo().EndMark, 0);
+        EXPECT_EQ(c.EndFirst ? frm->TimeInfo().EndMark : frm->TimeInfo().StartMark, c.First / 1000);
+        EXPECT_EQ(Text(c.EndFirst ? frm->labTimeS : frm->labTimeE), "00:00:00.000");
+        EXPECT_EQ(c.EndFirst ? frm->stbPosition->SelStart() : frm->stbPosition->SelEnd(), 0);
+    }
+    // One millisecond apart is a selection.
+    dialogs->Shown.clear();
     OpenFile(65900000);
-    At(10800000, 10);
+    At(10200000);
     frm->actCutStartTime->trigger();
-    At(10200000, 10);
+    At(10201000);
     frm->actCutEndTime->trigger();
     EXPECT_TRUE(dialogs->Shown.empty());
-    EXPECT_EQ(frm->stbPosition->SelStart(), 10);
-    EXPECT_EQ(frm->stbPosition->SelEnd(), 10);
-    EXPECT_EQ(frm->TimeInfo().StartMark, 10800);
-    EXPECT_EQ(frm->TimeInfo().EndMark, 10200);
-    EXPECT_EQ(Text(frm->labTimeS), "00:00:10.800");
-    EXPECT_EQ(Text(frm->labTimeE), "00:00:10.200");
+    EXPECT_EQ(frm->stbPosition->SelStart(), 10200);
+    EXPECT_EQ(frm->stbPosition->SelEnd(), 10201);
     EXPECT_TRUE(frm->bbSelectAudio->isEnabled());
 }
 
 TEST_F(WindowStateTest, EndMarkBeforeTheStartIsRefusedWithAWarning) {
     Show();
     OpenFile(65900000);
-    At(20000000, 20);
+    At(20000000);
     frm->actCutStartTime->trigger();
-    At(30000000, 30);
+    At(30000000);
     frm->actCutEndTime->trigger();
     frm->actDeleteAudio->trigger();
 
-    At(12000000, 12);
+    At(12000000);
     frm->actCutEndTime->trigger();
     ASSERT_EQ(dialogs->Shown.size(), 1u);
     EXPECT_EQ(dialogs->Shown[0].Caption, "Warning");
@@ -183,17 +206,15 @@ TEST_F(WindowStateTest, EndMarkBeforeTheStartIsRefusedWithAWarning) {
     EXPECT_TRUE(frm->bbSaveFile->isEnabled());
 }
 
-TEST_F(WindowStateTest, EndMarkWithoutStartAndStartAfterEndNeedNoMessage) {
+TEST_F(WindowStateTest, EndMarkWithoutStartNeedsNoMessage) {
     Show();
     OpenFile(65900000);
-    At(3000000, 3);
+    At(3000000);
     frm->actCutEndTime->trigger(); // selection start 0
-    At(40000000, 40);
-    frm->actCutStartTime->trigger(); // past the end mark: not checked
     EXPECT_TRUE(dialogs->Shown.empty());
-    EXPECT_EQ(frm->stbPosition->SelStart(), 40);
-    EXPECT_EQ(frm->stbPosition->SelEnd(), 3);
-    EXPECT_EQ(frm->TimeInfo().StartMark, 40000);
+    EXPECT_EQ(frm->stbPosition->SelStart(), 0);
+    EXPECT_EQ(frm->stbPosition->SelEnd(), 3000);
+    EXPECT_EQ(frm->TimeInfo().EndMark, 3000);
 }
 
 TEST_F(WindowStateTest, DisabledActionsDoNothing) {
