@@ -2,6 +2,7 @@
 #include "CutCommandLine.h"
 
 #include "MyUtils.h"
+#include "WaveformCommand.h"
 
 #include <cctype>
 
@@ -181,7 +182,8 @@ std::string CutUsageText() {
            "       clipwell-cut select INPUT OUTPUT --start S --end E [--overwrite] [--progress] [--quiet]\n"
            "              [--lossless]\n"
            "       clipwell-cut delete INPUT OUTPUT --start S --end E [--overwrite] [--progress] [--quiet]\n"
-           "              [--lossless]\n"
+           "              [--lossless]\n" +
+           WaveformUsageText() +
            "\n"
            "Cuts an audio file (MP3, AAC, WAV, WMA or OGG with one audio stream) the way Clipwell's\n"
            "window saves it.\n"
@@ -218,5 +220,7 @@ std::string CutUsageText() {
            "  2    usage error\n"
            "  3    refused: unsupported format, not an audio file, output exists, output is the\n"
            "       input, empty selection, nothing left after deleting\n"
-           "  130  interrupted (Ctrl+C): no partial output, temporary files removed\n";
+           "  130  interrupted (Ctrl+C): no partial output, temporary files removed\n"
+           "\n" +
+           WaveformHelpText();
 }

@@ -10,6 +10,7 @@
 #include "MyUtils.h"
 #include "ProgressLine.h"
 #include "SaveWorkflow.h"
+#include "WaveformCommand.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -116,6 +117,7 @@ int RunSave(TSaveWorkflow& workflow, const TCutOptions& options) {
 } // namespace
 
 int RunClipwellCut(const std::vector<std::string>& args) {
+    if (IsWaveformCommand(args)) return RunWaveformCommand(args);
     TCutOptions options;
     std::string error;
     if (!ParseCutCommandLine(args, options, error)) {
