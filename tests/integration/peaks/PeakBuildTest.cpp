@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr float kAacNoise = 0.05f; // of full scale
+
 int16_t Code(float v) {
     return static_cast<int16_t>(std::clamp(std::nearbyint(v * 32768.0), -32768.0, 32767.0));
 }
@@ -56,8 +58,10 @@ TEST_P(PeaksFormatTest, SummaryOfOneOrTwoThreadsEqualsTheDecodedMinMax) {
             ASSERT_EQ(a[bin], direct) << "one thread, channel " << c << " bin " << bin;
             // AAC's noise substitution draws from a generator that a seek does not restore.
             if (GetParam() == TMediaFormat::Aac) {
-                ASSERT_NEAR(b[bin].Min, direct.Min, 512) << "two threads, channel " << c << " bin " << bin;
-                ASSERT_NEAR(b[bin].Max, direct.Max, 512) << "two threads, channel " << c << " bin " << bin;
+                ASSERT_NEAR(b[bin].Min, direct.Min, kAacNoise * 32768)
+                    << "two threads, channel " << c << " bin " << bin;
+                ASSERT_NEAR(b[bin].Max, direct.Max, kAacNoise * 32768)
+                    << "two threads, channel " << c << " bin " << bin;
             } else {
                 ASSERT_EQ(b[bin], direct) << "two threads, channel " << c << " bin " << bin;
             }
@@ -70,7 +74,9 @@ TEST_P(PeaksFormatTest, SummaryOfOneOrTwoThreadsEqualsTheDecodedMinMax) {
         ASSERT_TRUE(ReadSamples(file, first, 1000, block, error)) << error;
         for (int64_t i = 0; i < std::min<int64_t>(1000, audio.Frames() - first); ++i)
             for (int c = 0; c < 2; ++c)
-                ASSERT_EQ(block.Samples[size_t(i * 2 + c)], audio.At(first + i, c)) << first << "+" << i;
+                ASSERT_NEAR(block.Samples[size_t(i * 2 + c)], audio.At(first + i, c),
+                            GetParam() == TMediaFormat::Aac ? kAacNoise : 0.0f)
+                    << first << "+" << i;
     }
 }
 
@@ -110,7 +116,6 @@ TEST_F(PeaksTest, ANewFileStopsTheOldBuildAtOnce) {
     std::string longFile = TestMediaFile({TMediaFormat::Mp3Cbr, 120.0, 44100, 2, 128000});
     std::string other = TestMediaFile({TMediaFormat::Wav16, 3.0, 22050, 1, 0});
     TPeakBuilder builder;
-    int notified = 0;
     std::atomic<int> calls{0};
     builder.OnProgress = [&] { ++calls; };
     builder.Start(longFile);
@@ -122,15 +127,21 @@ TEST_F(PeaksTest, ANewFileStopsTheOldBuildAtOnce) {
     auto stopMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before);
     EXPECT_LT(stopMs.count(), 100);
-    int64_t oldBins = old->BinCount();
+    auto filled = [&] {
+        int64_t count = 0;
+        for (const TPeak& peak : old->Bins(0, 0, old->BinCount()))
+            count += !peak.Empty();
+        return count;
+    };
+    int64_t oldBins = filled();
     ASSERT_TRUE(builder.Wait());
-    EXPECT_EQ(old->BinCount(), oldBins) << "the old build wrote on after the switch";
+    EXPECT_EQ(filled(), oldBins) << "the old build wrote on after the switch";
     EXPECT_LT(oldBins, 120 * 44100 / 256 / 2);
     auto summary = builder.Summary();
     EXPECT_EQ(summary->Channels(), 1);
     EXPECT_EQ(summary->SampleRate(), 22050);
     EXPECT_EQ(builder.TotalFrames(), 3 * 22050);
-    EXPECT_GT(calls.load(), notified);
+    EXPECT_GT(calls.load(), 0);
 }
 
 } // namespace
