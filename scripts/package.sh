@@ -46,9 +46,17 @@ for option in $(grep -oE '(^|[ [])--[a-z-]+' <<<"$help" | tr -d ' [' | sort -u) 
     grep -qF -- "$option" <<<"$manual" || fail "clipwell-cut(1) lacks $option"
     grep -qF -- "$option" <<<"$completion" || fail "the completion lacks $option"
 done
-for command in $(sed -n '/^Commands:/,/^$/p' <<<"$help" | grep -oE '^  [a-z]+' | tr -d ' '); do
+for command in $(grep -oE '^(Usage:)? +clipwell-cut [a-z]+' <<<"$help" | awk '{print $NF}' | sort -u); do
     grep -qE "^\.BI? $command\b" <<<"$manual" || fail "clipwell-cut(1) lacks the command $command"
     grep -qw -- "$command" <<<"$completion" || fail "the completion lacks the command $command"
+done
+
+window="$scratch/usr/bin/clipwell"
+window_manual=$(zcat "$scratch/usr/share/man/man1/clipwell.1.gz" | sed 's/\\-/-/g')
+for option in $(env -u DISPLAY "$window" --help | grep -oE '(^|[ [])--[a-z-]+' | tr -d ' [' | sort -u); do
+    grep -qF -- "$option" <<<"$window_manual" || fail "clipwell(1) lacks $option"
+    grep -qF -- "$option" "$scratch/usr/share/bash-completion/completions/clipwell" ||
+        fail "the completion of clipwell lacks $option"
 done
 
 echo "== installed into $scratch (DESTDIR)"
@@ -59,9 +67,10 @@ media="$scratch/tone.wav"
 ffmpeg -v error -y -f lavfi -i "sine=440:duration=3" -ac 2 "$media" 2>/dev/null ||
     fail "ffmpeg is needed for the sample file"
 echo "\$ $cut --version"; "$cut" --version
+echo "\$ clipwell --version (no display)"; env -u DISPLAY "$scratch/usr/bin/clipwell" --version
 echo "\$ $cut info --json tone.wav"; "$cut" info --json "$media" || fail "clipwell-cut info"
-echo "\$ clipwell (offscreen, stopped after 5 s)"
-QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy LD_DEBUG=files timeout 5 "$scratch/usr/bin/clipwell" \
+echo "\$ clipwell tone.wav (offscreen, stopped after 5 s)"
+QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy LD_DEBUG=files timeout 5 "$scratch/usr/bin/clipwell" "$media" \
     2>"$dir/clipwell-run.txt" && rc=0 || rc=$?
 [ "$rc" = 124 ] && echo "clipwell ran until stopped" || fail "clipwell ended with $rc"
 # The window loads both library sets when it is shown; libmyutil.so must come from the private folder.
