@@ -61,6 +61,8 @@ inline constexpr const char* kKeyStopSave = "Esc";
 inline constexpr long long kStepPlain = 1000000;
 inline constexpr long long kStepShift = 10000000;
 inline constexpr long long kStepCtrl = 10000;
+// Least time between two seeks handed to the player (ms).
+inline constexpr int kSeekSpacing = 200;
 // Prelisten in delete mode: heard before the start mark and after the end mark (µs).
 inline constexpr long long kPrelistenSpan = 2000000;
 

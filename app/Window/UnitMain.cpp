@@ -23,6 +23,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -46,6 +47,12 @@ TfrmMain::TfrmMain(std::unique_ptr<TDialogs> dialogs, QWidget* parent)
     CreateControls();
     CreateKeys();
     CreateComponents();
+    FSeekTimer = new QTimer(this);
+    FSeekTimer->setSingleShot(true);
+    FSeekTimer->setInterval(kSeekSpacing);
+    connect(FSeekTimer, &QTimer::timeout, this, [this] {
+        if (FSeekDeferred) IssueSeek();
+    });
     FormCreate();
 }
 
@@ -183,6 +190,8 @@ void TfrmMain::ResetControls(int Mode) {
         SetControlEnabled(control, on);
     StopPrelisten();
     FControl.HoldPosition = false;
+    FSeekDeferred = false; // a seek still waiting was meant for the file before
+    FAfterSeek = nullptr;
     MarkEditDone(true, false);
     MarkEditDone(false, false);
     UpdateModeButtons();

@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QToolBar;
+class QTimer;
 class QToolButton;
 class TAnchorLayout;
 class TPlayScreen;
@@ -197,6 +199,9 @@ private:
     // The position shown (label and bar) and kept as PlayTime; MoveTo also seeks the player there.
     void ShowPosition(int64_t t);
     void MoveTo(int64_t t);
+    // Seeks the player; `then` runs once the request has been handed over.
+    void SeekPlayer(int64_t t, std::function<void()> then = nullptr);
+    void IssueSeek();
     // A value of the position bar for a media time (µs).
     int BarValue(int64_t t) const;
     bool AtEnd() const;
@@ -229,4 +234,9 @@ private:
     TPrelisten FPrelisten = TPrelisten::Off;
     int64_t FPrelistenFrom = 0;   // µs, where the running phase started playing
     bool FPrelistenArmed = false; // a position near FPrelistenFrom has been reported
+    // Seeks handed to the player, spaced (see SeekPlayer).
+    QTimer* FSeekTimer = nullptr;
+    int64_t FSeekTarget = 0;
+    bool FSeekDeferred = false;
+    std::function<void()> FAfterSeek;
 };

@@ -12,7 +12,9 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <algorithm>
+#include <utility>
 
 using namespace UnitConst;
 
@@ -108,9 +110,29 @@ void TfrmMain::ShowPosition(int64_t t) {
 // While paused the player reports nothing until it plays again, so the window shows the place.
 void TfrmMain::MoveTo(int64_t t) {
     t = std::clamp<int64_t>(t, 0, std::max<int64_t>(0, FTimeInfo.TotalTime));
-    FFPlayer->Seek(t);
+    SeekPlayer(t);
     FControl.HoldPosition = FControl.PlayState != 0 && FControl.PlayState != 4;
     ShowPosition(t);
+}
+
+// The player takes one seek request at a time: one made while the last is still pending is
+// dropped. Requests therefore go out at most every kSeekSpacing ms, the latest target winning,
+// so that quick keys and clicks still end where the window shows.
+void TfrmMain::SeekPlayer(int64_t t, std::function<void()> then) {
+    FSeekTarget = t;
+    FAfterSeek = std::move(then);
+    if (FSeekTimer->isActive()) {
+        FSeekDeferred = true;
+        return;
+    }
+    IssueSeek();
+}
+
+void TfrmMain::IssueSeek() {
+    FSeekDeferred = false;
+    FFPlayer->Seek(FSeekTarget);
+    FSeekTimer->start();
+    if (std::function<void()> then = std::exchange(FAfterSeek, nullptr)) then();
 }
 
 bool TfrmMain::AtEnd() const {
@@ -191,7 +213,7 @@ void TfrmMain::stbPositionMouseDown() {
 void TfrmMain::stbPositionMouseUp() {
     if (!FControl.SeekLock && !IsMouseButtonDown()) {
         if (stbPosition->Max() != 0)
-            FFPlayer->Seek(FTimeInfo.TotalTime * stbPosition->Position() / stbPosition->Max());
+            SeekPlayer(FTimeInfo.TotalTime * stbPosition->Position() / stbPosition->Max());
     }
     FFPlayer->Resume();
 }

@@ -15,7 +15,7 @@ namespace {
 // A report this close to where a phase started playing comes from the new place; reports before
 // it may still come from where the player was (its clock moves only once new audio plays).
 constexpr int64_t kArmBefore = 1500000; // µs; seeks land up to about a second early
-constexpr int64_t kArmAfter = 100000;
+constexpr int64_t kArmAfter = 500000; // the first report after a jump while playing may be late
 } // namespace
 
 void TfrmMain::actPrelistenExecute() {
@@ -28,7 +28,6 @@ void TfrmMain::actPrelistenExecute() {
         StartPrelistenPhase(TPrelisten::BeforeSeam, std::max<int64_t>(0, start - kPrelistenSpan));
     else
         StartPrelistenPhase(TPrelisten::AfterSeam, end);
-    FFPlayer->Resume();
 }
 
 void TfrmMain::StartPrelistenPhase(TPrelisten phase, int64_t from) {
@@ -36,8 +35,11 @@ void TfrmMain::StartPrelistenPhase(TPrelisten phase, int64_t from) {
     FPrelistenFrom = from;
     FPrelistenArmed = false;
     FControl.HoldPosition = false;
-    FFPlayer->Seek(from);
     ShowPosition(from);
+    // Plays once the player has the request: not a moment of the place it was at.
+    SeekPlayer(from, [this] {
+        if (FPrelisten != TPrelisten::Off) FFPlayer->Resume();
+    });
 }
 
 void TfrmMain::StopPrelisten() {

@@ -35,7 +35,7 @@ public:
     bool ExecuteSave(QWidget*, TFileDialog& dialog) override { return Take(SaveNames, dialog, SaveFilters); }
     bool OpenUrl(const QUrl& url) override {
         Urls.push_back(url);
-        return true;
+        return OpenUrlResult;
     }
 
     // Texts of the messages and questions shown so far.
@@ -48,6 +48,7 @@ public:
 
     std::deque<bool> Answers; // Yes/No answers in order; DefaultAnswer when used up
     bool DefaultAnswer = false;
+    bool OpenUrlResult = true; // false: a desktop that takes no address
     std::deque<std::optional<std::string>> OpenNames; // a name, or nullopt for Cancel
     std::deque<std::optional<std::string>> SaveNames;
     std::vector<std::string> OpenFilters; // the filter each dialog was shown with

@@ -9,6 +9,8 @@
 
 #include <QImage>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -133,6 +135,55 @@ TEST_F(WindowPlaybackTest, GoToEndAndBeginLandExactlyAndOnePlayPlaysFromTheStart
         EXPECT_EQ(frm->TimeInfo().StartMark, 0); // playing again keeps the marks
         EXPECT_EQ(frm->TimeInfo().EndMark, total / 1000);
     }
+}
+
+// Space pauses and plays. P plays what a save would write: in select mode from the start mark,
+// pausing at the end mark; in delete mode the 2 s before the start mark, then straight on from
+// the end mark for 2 s, never the segment in between.
+TEST_F(WindowPlaybackTest, SpacePlaysAndPausesAndPrelistenPlaysWhatWillBeSaved) {
+    Add(TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 10.0, 22050, 1, 0}));
+    ASSERT_TRUE(WaitForPosition(200000));
+    frm->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frm.get()));
+    QTest::keyClick(frm.get(), Qt::Key_Space);
+    EXPECT_EQ(frm->Control().PlayState, 1);
+    QTest::keyClick(frm.get(), Qt::Key_Space);
+    EXPECT_TRUE(Playing());
+
+    ASSERT_TRUE(frm->ApplyTypedMark(true, "3.000"));
+    ASSERT_TRUE(frm->ApplyTypedMark(false, "6.000"));
+    std::vector<int64_t> heard;
+    auto* timer = new QTimer(frm.get());
+    QObject::connect(timer, &QTimer::timeout, [&] {
+        if (heard.empty() || heard.back() != frm->TimeInfo().PlayTime) heard.push_back(frm->TimeInfo().PlayTime);
+    });
+    timer->start(2);
+    auto run = [&](auto start) {
+        heard.clear();
+        start();
+        EXPECT_NE(frm->Prelisten(), TPrelisten::Off);
+        return WaitFor([&] { return frm->Prelisten() == TPrelisten::Off; }, 10000);
+    };
+    auto count = [&](int64_t from, int64_t to) {
+        return std::count_if(heard.begin(), heard.end(), [&](int64_t t) { return t >= from && t < to; });
+    };
+
+    ASSERT_TRUE(run([&] { QTest::keyClick(frm.get(), Qt::Key_P); }));
+    EXPECT_EQ(frm->Control().PlayState, 1);
+    EXPECT_EQ(frm->TimeInfo().PlayTime, 6 * kSecond); // paused at the end mark
+    EXPECT_GT(count(3 * kSecond, 4 * kSecond), 3);
+    EXPECT_GT(count(5 * kSecond, 6 * kSecond), 3);
+    EXPECT_EQ(count(6 * kSecond + 1, 7 * kSecond), 0);
+
+    frm->actDeleteAudio->trigger();
+    ASSERT_TRUE(run([&] { frm->bbPrelisten->click(); }));
+    EXPECT_EQ(frm->Control().PlayState, 1);
+    EXPECT_GT(count(1 * kSecond, 3 * kSecond), 10);
+    // Between the marks: at most the moment the jump takes (a report interval and the device).
+    EXPECT_EQ(count(3 * kSecond + 200000, 6 * kSecond), 0);
+    EXPECT_GT(count(6 * kSecond, 8 * kSecond), 10);
+    EXPECT_GE(frm->TimeInfo().PlayTime, 8 * kSecond);
+    EXPECT_LT(frm->TimeInfo().PlayTime, 8 * kSecond + 300000);
 }
 
 TEST_F(WindowPlaybackTest, ReleasingTheBarSeeksUnlessTheButtonIsStillDown) {

@@ -175,14 +175,36 @@ TEST_F(WindowSaveTest, NoToTheReplaceQuestionChangesNothing) {
     EXPECT_TRUE(frm->bbAddRemoveFile->isEnabled());
 }
 
+// Marks inside one second are a selection (the check is in milliseconds). Yes to opening the
+// folder on a desktop that takes no folder says so, naming it.
+TEST_F(WindowSaveTest, MarksInsideOneSecondSaveAndAFolderTheDesktopCannotOpenIsNamed) {
+    std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 10.0, kRate, 1});
+    OpenAndMark(input, 200000, 800000);
+    frm->actSelectAudio->trigger();
+    dialogs->Answers = {true};
+    dialogs->OpenUrlResult = false;
+    Save("short.wav");
+    ASSERT_TRUE(FileExists(Out("short.wav"))) << (dialogs->Shown.empty() ? "" : dialogs->Shown[0].Text);
+    EXPECT_EQ(DecodeAudioFile(Out("short.wav")).Frames(), kRate * 6 / 10);
+    ASSERT_EQ(dialogs->Shown.size(), 2u);
+    EXPECT_EQ(dialogs->Shown[0].Text, "Would you like to open the output folder?");
+    EXPECT_EQ(dialogs->Shown[1].Caption, "Warning");
+    EXPECT_EQ(dialogs->Shown[1].Text, folder.string() + "/: the desktop cannot open this folder.");
+}
+
+// 1 select, 2 delete (stopped in the second part), 3 select stopped with Esc.
 class WindowStopTest : public WindowSaveTest, public ::testing::WithParamInterface<int> {};
 
 // Stop pressed once the running conversion has reported progress (in delete mode: during the
 // second part): no output, no temporary folder, no prompt, and the controls are back.
 TEST_P(WindowStopTest, StopDuringASaveLeavesNothing) {
     int mode = GetParam();
+    bool escape = mode == 3;
+    if (escape) mode = 1;
     std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Mp3Cbr, 120.0, kRate, 2, 128000});
     OpenAndMark(input, 10000000, 20000000);
+    frm->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frm.get()));
     if (mode == 1) {
         frm->actSelectAudio->trigger();
         frm->FFPlayerPosition(115000000); // a long segment: 10 s .. 115 s
@@ -197,7 +219,11 @@ TEST_P(WindowStopTest, StopDuringASaveLeavesNothing) {
         bool secondPart = mode == 1 || frm->SaveControl().ProgressBase > 0;
         if (!pressed && running && secondPart) {
             pressed = true;
-            frm->bbSaveFile->click(); // Stop, inside the save's waiting loop
+            // Stop, inside the save's waiting loop.
+            if (escape)
+                QTest::keyClick(frm.get(), Qt::Key_Escape);
+            else
+                frm->bbSaveFile->click();
         }
     });
     timer->start(5);
@@ -215,8 +241,9 @@ TEST_P(WindowStopTest, StopDuringASaveLeavesNothing) {
     EXPECT_FALSE(frm->labProgress->isVisible());
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, WindowStopTest, ::testing::Values(1, 2),
-                         [](const auto& info) { return info.param == 1 ? "Select" : "DeleteSecondPart"; });
+INSTANTIATE_TEST_SUITE_P(Modes, WindowStopTest, ::testing::Values(1, 2, 3), [](const auto& info) {
+    return info.param == 1 ? "Select" : info.param == 2 ? "DeleteSecondPart" : "SelectEscKey";
+});
 
 // The waiting loop sleeps in the event wait: over a long save the UI thread uses a small share of
 // one core, whatever the conversion thread does meanwhile.
