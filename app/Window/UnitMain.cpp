@@ -102,7 +102,9 @@ std::string Caption() {
 } // namespace
 
 void TfrmMain::FormCreate() {
-    QGuiApplication::setApplicationDisplayName(QString::fromUtf8(kAppTitle));
+    // The application's name, which message boxes take as their caption. Not its display name:
+    // the platform would append that to every window title ("name.mp3 — … 1.0 — …").
+    QCoreApplication::setApplicationName(QString::fromUtf8(kAppTitle));
     setWindowTitle(QString::fromStdString(Caption()));
     bbAddRemoveFile->setFocus();
     odInputFile.Filter = kInputFilter;

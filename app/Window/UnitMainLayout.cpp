@@ -289,6 +289,9 @@ void TfrmMain::AnchorControls() {
 void TfrmMain::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (FLayout) FLayout->Apply(size());
+    // An open mark editor would stay where its label was.
+    MarkEditDone(true, false);
+    MarkEditDone(false, false);
     // The supported formats stay in the middle of the information panel.
     labOne->move(kFormatsX + (panInformation->width() - kInformationWidth) / 2, labOne->y());
 }
