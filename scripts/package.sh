@@ -21,7 +21,7 @@ fail() { echo "FAILED: $*"; failed=1; }
 echo "== dpkg -c $deb"
 dpkg -c "$deb"
 echo "== dpkg -I"
-dpkg -I "$deb" | sed -n '/Package:/,$p'
+dpkg-deb -f "$deb" Package Version Architecture Section Depends
 echo "== lintian"
 lintian --tag-display-limit 0 --info "$deb" 2>&1 | grep -v 'running with root privileges' | tee "$dir/lintian.txt" || true
 grep -q '^E:' "$dir/lintian.txt" && fail "lintian reports errors"
