@@ -36,6 +36,10 @@ inline constexpr const char* kHintCutEnd = "Trim Right";
 inline constexpr const char* kHintSelectAudio = "Cut the selected audio segment and save it.";
 inline constexpr const char* kHintDeleteAudio =
     "Delete the selected audio segment and save the unselected ones as a whole file.";
+inline constexpr const char* kLossless = "Lossless";
+inline constexpr const char* kHintLossless =
+    "Save by copying the compressed audio instead of re-encoding it: no loss of quality and much faster. "
+    "MP3 and WAV cuts keep exactly the marked samples; other formats are re-encoded.";
 inline constexpr const char* kOurSite = "Our Site";
 inline constexpr const char* kEmail = "Email";
 inline constexpr const char* kNews = "News";

@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -216,7 +217,7 @@ void TfrmMain::SetBusy(int Mode) {
     bool on = bbAddRemoveFile->isEnabled();
     for (QWidget* control :
          std::initializer_list<QWidget*>{bbPlay, bbStop, bbGotoFirst, bbGotoEnd, bbCutStartTime, bbCutEndTime,
-                                         bbSelectAudio, bbDeleteAudio, stbPosition})
+                                         bbSelectAudio, bbDeleteAudio, cbLossless, stbPosition})
         SetControlEnabled(control, on);
     pbProgress->setVisible(!on);
     labProgress->setVisible(!on);

@@ -16,6 +16,7 @@
 #include <string>
 
 class QAction;
+class QCheckBox;
 class QFrame;
 class QLineEdit;
 class QLabel;
@@ -147,6 +148,7 @@ public:
     QPushButton* bbDeleteAudio = nullptr;
     QPushButton* bbPrelisten = nullptr;
     QPushButton* bbAddRemoveFile = nullptr;
+    QCheckBox* cbLossless = nullptr; // the save copies the frames instead of re-encoding
     QFrame* Bevel1 = nullptr;
     QProgressBar* pbProgress = nullptr;
     QLabel* labProgress = nullptr;
@@ -218,6 +220,7 @@ private:
     void OpenFolderOnDesktop(const std::string& folder);
     // Enables a control; a button linked to an action enables the action, which it follows.
     void SetControlEnabled(QWidget* control, bool enabled);
+    void CreateLosslessToggle();
     void ShowMessage(const std::string& text);
     void ShowWarning(const std::string& text);
 

@@ -201,6 +201,7 @@ void TfrmMain::CreateControls() {
     LinkAction(bbPrelisten, actPrelisten);
     LinkAction(bbAddRemoveFile, actAddRemoveFile);
     bbAddRemoveFile->setProperty("Tag", 0);
+    CreateLosslessToggle();
 
     Bevel1 = Place(new TTopLineBevel(this), "Bevel1", 0, 198, 705, 50);
     Bevel1->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -275,6 +276,7 @@ void TfrmMain::AnchorControls() {
         {bbSelectAudio, akBottom},
         {bbDeleteAudio, akBottom},
         {bbPrelisten, akBottom},
+        {cbLossless, akBottom},
         {bbAddRemoveFile, akRight | akBottom},
         {Bevel1, akGrowWidth | akBottom},
         {pbProgress, akGrowWidth | akBottom},

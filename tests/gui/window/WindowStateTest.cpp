@@ -4,6 +4,7 @@
 
 #include "UnitConst.h"
 
+#include <QCheckBox>
 #include <QTest>
 
 using namespace UnitConst;
@@ -222,4 +223,23 @@ TEST_F(WindowStateTest, DisabledActionsDoNothing) {
     QTest::mouseClick(frm->bbSelectAudio, Qt::LeftButton);
     frm->actDeleteAudio->trigger();
     EXPECT_EQ(frm->SaveControl().TrimMode, 0);
+}
+
+TEST_F(WindowStateTest, LosslessToggleIsKeptAcrossFilesAndOffWhileBusy) {
+    Show();
+    EXPECT_FALSE(frm->SaveControl().Lossless);
+    EXPECT_EQ(frm->cbLossless->toolTip().toStdString(), kHintLossless);
+    EXPECT_TRUE(frm->cbLossless->geometry().intersected(frm->bbAddRemoveFile->geometry()).isEmpty());
+    for (QWidget* neighbour : {static_cast<QWidget*>(frm->bbGotoEnd), static_cast<QWidget*>(frm->bbCutStartTime)})
+        EXPECT_TRUE(frm->cbLossless->geometry().intersected(neighbour->geometry()).isEmpty());
+    OpenFile(30 * kSecond);
+    QTest::mouseClick(frm->cbLossless, Qt::LeftButton, {}, QPoint(8, frm->cbLossless->height() / 2));
+    EXPECT_TRUE(frm->SaveControl().Lossless);
+    OpenFile(20 * kSecond);
+    EXPECT_TRUE(frm->cbLossless->isChecked());
+    EXPECT_TRUE(frm->SaveControl().Lossless);
+    frm->SetBusy(0);
+    EXPECT_FALSE(frm->cbLossless->isEnabled());
+    frm->SetBusy(1);
+    EXPECT_TRUE(frm->cbLossless->isEnabled());
 }
