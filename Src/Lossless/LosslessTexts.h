@@ -14,6 +14,10 @@ inline constexpr const char* kLowBitRate =
     "At this low bit rate the first frame's data reaches further back than a lossless cut can skip";
 inline constexpr const char* kStartInDecoderDelay =
     "The start lies within the decoder delay of a file without gapless information";
+inline constexpr const char* kNoGaplessInfo =
+    "The MP3 has no gapless information (an info frame with the encoder delay and padding)";
+inline constexpr const char* kSeamReservoir =
+    "The frames after the cut read more of the bit reservoir than the re-encoded seam can carry";
 inline constexpr const char* kBeyondEnd = "The selection lies beyond the end of the audio";
 inline constexpr const char* kBadWav = "The WAV file's header is damaged: %s";
 inline constexpr const char* kWavNotPcm = "The WAV file holds compressed audio";

@@ -8,7 +8,7 @@
 // samples before the last frame's end.
 #include "LosslessFormats.h"
 #include "LosslessTexts.h"
-#include "Mp3InfoFrame.h"
+#include "Mp3Layout.h"
 #include "MyUtils.h"
 
 #include <cstring>
@@ -17,15 +17,6 @@ namespace {
 
 // The frames before the first wanted one whose main data the cutter can look back through.
 constexpr int kHistory = 32;
-
-struct TMp3Layout {
-    int64_t Id3v2Bytes = 0;
-    int64_t AudioEnd = 0;   // before a trailing ID3v1 tag
-    int64_t Id3v1From = -1; // the trailing ID3v1 tag, when there is one
-    TMp3InfoTag Tag;
-    int64_t SkipRaw = 0;    // raw samples a decoder drops at the start
-    int64_t EndRaw = -1;    // raw sample where the decoded audio ends, -1: at the last frame
-};
 
 class TMp3Plan : public TLosslessPlan {
 public:
@@ -36,22 +27,6 @@ public:
     TMp3InfoFields Fields;
     int64_t CopyFrom = 0, CopyTo = 0;
 };
-
-int64_t Id3v2Size(TByteReader& reader) {
-    uint8_t h[10];
-    if (!reader.Read(0, 10, h) || std::memcmp(h, "ID3", 3) != 0) return 0;
-    if ((h[6] | h[7] | h[8] | h[9]) & 0x80) return 0;
-    int64_t size = 10 + (int64_t(h[6]) << 21 | h[7] << 14 | h[8] << 7 | h[9]);
-    if (h[5] & 0x10) size += 10; // footer
-    return std::min(size, reader.Size());
-}
-
-TLosslessCheck Verdict(TLosslessVerdict verdict, const std::string& reason) {
-    TLosslessCheck check;
-    check.Verdict = verdict;
-    check.Reason = reason;
-    return check;
-}
 
 // The recent frames behind the walk: offset and main data size, oldest first.
 struct TFrameHistory {
@@ -93,32 +68,9 @@ private:
 };
 
 TLosslessCheck TMp3Planner::ReadLayout() {
-    TMp3Layout& layout = FPlan.Layout;
-    layout.Id3v2Bytes = Id3v2Size(FReader);
-    layout.AudioEnd = FReader.Size();
-    uint8_t tag[3];
-    if (FReader.Size() - 128 >= layout.Id3v2Bytes && FReader.Read(FReader.Size() - 128, 3, tag) &&
-        std::memcmp(tag, "TAG", 3) == 0) {
-        layout.AudioEnd -= 128;
-        layout.Id3v1From = layout.AudioEnd;
-    }
-    FWalk.SetEnd(layout.AudioEnd);
-    if (!FWalk.First(layout.Id3v2Bytes))
-        return Verdict(TLosslessVerdict::Refused, FWalk.FreeFormat ? LosslessText::kFreeFormat : LosslessText::kNoMp3Frames);
-    FStream = FWalk.Header;
-    std::vector<uint8_t> first(size_t(FStream.FrameBytes));
-    if (!FReader.Read(FWalk.Offset, first.size(), first.data()))
-        return Verdict(TLosslessVerdict::Refused, LosslessText::kNoMp3Frames);
-    layout.Tag = ReadMp3InfoTag(first.data(), first.size(), FStream);
-    if (layout.Tag.Present && !FWalk.Next()) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    TLosslessCheck check = ReadMp3Layout(FReader, FWalk, FPlan.Layout, FStream);
     FIndex = 0;
-    int spf = FStream.SamplesPerFrame;
-    if (layout.Tag.HasLame) {
-        layout.SkipRaw = layout.Tag.Delay + kMp3DecoderDelay;
-        if (layout.Tag.HasFrames)
-            layout.EndRaw = layout.Tag.Frames * spf - layout.Tag.Padding + kMp3DecoderDelay;
-    }
-    return Verdict(TLosslessVerdict::Possible, "");
+    return check;
 }
 
 // Moves the walk to audio frame `index`, remembering the frames passed.
@@ -142,10 +94,10 @@ bool TMp3Planner::WalkTo(int64_t index) {
 TLosslessCheck TMp3Planner::FindFirstFrame(int64_t wanted, int64_t& first) {
     first = 0;
     int64_t overlap = wanted - (FStream.Version == 1 ? 1 : 2);
-    if (overlap <= 0) return Verdict(TLosslessVerdict::Possible, "");
-    if (!WalkTo(overlap)) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    if (overlap <= 0) return Mp3Verdict(TLosslessVerdict::Possible, "");
+    if (!WalkTo(overlap)) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
     uint8_t head[6];
-    if (!FReader.Read(FWalk.Offset, 6, head)) return Verdict(TLosslessVerdict::Refused, LosslessText::kNoMp3Frames);
+    if (!FReader.Read(FWalk.Offset, 6, head)) return Mp3Verdict(TLosslessVerdict::Refused, LosslessText::kNoMp3Frames);
     int need = Mp3MainDataBegin(head, FWalk.Header);
     first = overlap;
     for (int i = FHistory.Count - 1; i >= 0 && need > 0; --i) {
@@ -153,8 +105,8 @@ TLosslessCheck TMp3Planner::FindFirstFrame(int64_t wanted, int64_t& first) {
         first = FHistory.Entries[i].Index;
     }
     // Back at the first frame the reservoir is empty by definition.
-    if (need > 0 && first != 0) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kLowBitRate);
-    return Verdict(TLosslessVerdict::Possible, "");
+    if (need > 0 && first != 0) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kLowBitRate);
+    return Mp3Verdict(TLosslessVerdict::Possible, "");
 }
 
 // Records the byte range, seek table and rate of the frames first..last; `last` is lowered when
@@ -168,7 +120,7 @@ TLosslessCheck TMp3Planner::CopyRange(int64_t first, int64_t last) {
     if (FIndex == first) firstOffset = FWalk.Offset;
     if (firstOffset < 0) {
         // The first frame lies behind the remembered ones only when the walk has not reached it.
-        if (!WalkTo(first)) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+        if (!WalkTo(first)) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
         firstOffset = FWalk.Offset;
     }
     FPlan.CopyFrom = firstOffset;
@@ -193,12 +145,12 @@ TLosslessCheck TMp3Planner::CopyRange(int64_t first, int64_t last) {
         }
         if (FIndex == last || !WalkTo(FIndex + 1)) break;
     }
-    if (lastIndex < first) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    if (lastIndex < first) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
     f.Frames = lastIndex - first + 1;
     for (; nextToc < 100; ++nextToc)
         f.TocOffsets[size_t(nextToc)] = f.TocOffsets[size_t(std::max(0, nextToc - 1))];
     f.AudioBytes = FPlan.CopyTo - FPlan.CopyFrom;
-    return Verdict(TLosslessVerdict::Possible, "");
+    return Mp3Verdict(TLosslessVerdict::Possible, "");
 }
 
 TLosslessCheck TMp3Planner::Run(int64_t startMs, int64_t endMs) {
@@ -209,14 +161,14 @@ TLosslessCheck TMp3Planner::Run(int64_t startMs, int64_t endMs) {
     int64_t rawStart = MarkToSamples(startMs, FStream.SampleRate) + layout.SkipRaw;
     int64_t rawEnd = MarkToSamples(endMs, FStream.SampleRate) + layout.SkipRaw;
     if (layout.EndRaw > 0) rawEnd = std::min(rawEnd, layout.EndRaw);
-    if (rawEnd <= rawStart) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    if (rawEnd <= rawStart) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
 
     int64_t first = 0;
     check = FindFirstFrame(rawStart / spf, first);
     if (check.Verdict != TLosslessVerdict::Possible) return check;
     int64_t delay = rawStart - first * spf - kMp3DecoderDelay;
-    if (delay < 0) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kStartInDecoderDelay);
-    if (delay > kMp3MaxTagDelay) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kLowBitRate);
+    if (delay < 0) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kStartInDecoderDelay);
+    if (delay > kMp3MaxTagDelay) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kLowBitRate);
 
     // A cut that starts and ends inside one frame plays exactly in mpg123, but the libraries'
     // decoder replaces the rest of its start skip with the end trim of that frame.
@@ -225,7 +177,7 @@ TLosslessCheck TMp3Planner::Run(int64_t startMs, int64_t endMs) {
     TMp3InfoFields& f = FPlan.Fields;
     // A stream that ends early ends the cut with its last frame.
     rawEnd = std::min(rawEnd, (first + f.Frames) * spf);
-    if (rawEnd <= rawStart) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    if (rawEnd <= rawStart) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
     f.Source = layout.Tag;
     f.Delay = int(delay);
     f.Padding = int(f.Frames * spf - (rawEnd - rawStart) - delay);
@@ -233,38 +185,32 @@ TLosslessCheck TMp3Planner::Run(int64_t startMs, int64_t endMs) {
 }
 
 bool TMp3Plan::Write(const std::string& output, std::string& error) {
-    TByteReader in;
-    TByteWriter out;
-    if (!in.Open(Input, error)) return false;
-    if (!out.Open(output, error)) return false;
-    bool copied = CopyBytes(in, 0, Layout.Id3v2Bytes, out);
-    std::vector<uint8_t> info = BuildMp3InfoFrame(Fields);
-    out.Write(info.data(), info.size());
-    copied = copied && CopyBytes(in, CopyFrom, CopyTo, out);
-    if (Layout.Id3v1From >= 0) copied = copied && CopyBytes(in, Layout.Id3v1From, in.Size(), out);
-    bool closed = out.Close(error);
-    if (!copied && closed) error = "the input changed while it was copied";
-    return copied && closed;
+    TMp3Piece frames;
+    frames.From = CopyFrom;
+    frames.To = CopyTo;
+    return WriteMp3Cut(Input, output, Layout, Fields, {frames}, error);
 }
 
 } // namespace
 
-std::unique_ptr<TLosslessPlan> PlanMp3Cut(const std::string& input, TLosslessMode mode, int64_t startMs,
-                                          int64_t endMs, TLosslessCheck& check) {
-    if (mode == TLosslessMode::Delete) {
-        check = Verdict(TLosslessVerdict::NotAvailable, Format(LosslessText::kNoDeletePath, "MP3"));
-        return nullptr;
-    }
+std::unique_ptr<TLosslessPlan> PlanMp3Select(const std::string& input, int64_t startMs, int64_t endMs,
+                                             TLosslessCheck& check) {
     auto plan = std::make_unique<TMp3Plan>();
     plan->Input = input;
     TByteReader reader;
     std::string error;
     if (!reader.Open(input, error)) {
-        check = Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
+        check = Mp3Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
         return nullptr;
     }
     TMp3Planner planner(*plan, reader);
     check = planner.Run(startMs, endMs);
     if (check.Verdict != TLosslessVerdict::Possible) return nullptr;
     return plan;
+}
+
+std::unique_ptr<TLosslessPlan> PlanMp3Cut(const std::string& input, TLosslessMode mode, int64_t startMs,
+                                          int64_t endMs, TLosslessCheck& check) {
+    return mode == TLosslessMode::Select ? PlanMp3Select(input, startMs, endMs, check)
+                                         : PlanMp3Delete(input, startMs, endMs, check);
 }

@@ -42,7 +42,7 @@ inline constexpr const char* kLosslessRefusedQuestion = "%s.\n\nWould you like t
 inline constexpr const char* kLosslessWriteFailed = "%s: the lossless copy failed: %s";
 // Formats that cut at frame boundaries: how far the copy starts and ends from the marks (ms).
 inline constexpr const char* kLosslessFrameDistance =
-    "The copy starts %+.1f ms and ends %+.1f ms from the marks (whole frames).";
+    "Whole frames were copied: the cut lies %+.1f ms from the start mark and %+.1f ms from the end mark.";
 // printf format of the progress text; the value is a percentage.
 inline constexpr const char* kProgressFormat = "Progress: %.2f%%";
 

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -109,6 +110,50 @@ INSTANTIATE_TEST_SUITE_P(Streams, LosslessMp3Select,
                                            TMp3Case{"Mono", {TMediaFormat::Mp3Cbr, 5.0, 44100, 1, 96000}},
                                            TMp3Case{"Mpeg2", {TMediaFormat::Mp3Cbr, 5.0, 22050, 2, 64000}}),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// Delete: the frames outside a short re-encoded bridge at the seam are copied and decode as in
+// the input; the stretch removed is whole frames, and the check says where the end mark moved.
+TEST_P(LosslessMp3Select, DeleteCopiesAllButABridgeAtTheSeam) {
+    std::string input = TestMediaFile(GetParam().Spec);
+    std::string output = Scratch(std::string(GetParam().Name) + "-delete.mp3");
+    const TDecodedAudio& whole = DecodedInput(input);
+    int rate = whole.SampleRate;
+    int64_t spf = rate >= 32000 ? 1152 : 576;
+    int64_t seam = Samples(1500, rate), end = Samples(3210, rate);
+    int64_t removed = (end - seam + spf / 2) / spf * spf;
+
+    TLosslessCutter cutter;
+    TLosslessCheck check = cutter.Plan(input, TLosslessMode::Delete, 1500, 3210);
+    ASSERT_EQ(check.Verdict, TLosslessVerdict::Possible) << check.Reason;
+    EXPECT_EQ(check.SampleExact, removed == end - seam);
+    EXPECT_NEAR(check.EndOffsetMs, double(seam + removed - end) * 1000.0 / rate, 0.01);
+    ASSERT_TRUE(cutter.Write(output)) << cutter.LastError;
+
+    TDecodedAudio rest = DecodeAudioFile(output);
+    ASSERT_EQ(rest.Frames(), whole.Frames() - removed);
+    TDecodedAudio want = whole;
+    want.Samples.erase(want.Samples.begin() + seam * whole.Channels,
+                       want.Samples.begin() + (seam + removed) * whole.Channels);
+    // Exact up to the bridge (a frame before the seam's frame, less the decoder delay) and from a
+    // few frames after it on (the overlap of two granules); in between, close to the input.
+    int64_t bridgeFrom = seam - 3 * spf, bridgeTo = seam + (spf == 1152 ? 4 : 7) * spf;
+    double signal = 0, noise = 0;
+    int64_t firstOff = -1, lastOff = -1;
+    for (size_t i = 0; i < want.Samples.size(); ++i) {
+        int64_t frame = int64_t(i) / whole.Channels;
+        if (want.Samples[i] != rest.Samples[i]) {
+            lastOff = frame;
+            if (firstOff < 0) firstOff = frame;
+        }
+        if (frame >= bridgeFrom && frame < bridgeTo) {
+            signal += double(want.Samples[i]) * want.Samples[i];
+            noise += double(want.Samples[i] - rest.Samples[i]) * (want.Samples[i] - rest.Samples[i]);
+        }
+    }
+    EXPECT_GE(firstOff, bridgeFrom);
+    EXPECT_LT(lastOff, bridgeTo);
+    EXPECT_GT(10 * std::log10(signal / std::max(noise, 1e-12)), 10.0);
+}
 
 // The info frame counts the copied frames and bytes, and its seek table rises through the file.
 TEST_F(LosslessTest, Mp3InfoFrameDescribesTheCopy) {

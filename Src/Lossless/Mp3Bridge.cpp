@@ -1,0 +1,157 @@
+#include "Mp3Bridge.h"
+
+#include "FFPtr.h"
+
+#include <cstring>
+
+namespace {
+
+std::string ErrorText(int code) {
+    char text[128] = {};
+    av::av_strerror(code, text, sizeof text);
+    return text;
+}
+
+void AppendInterleaved(const AVFrame* frame, TPcmBlock& pcm) {
+    int channels = frame->ch_layout.nb_channels;
+    size_t at = pcm.Samples.size();
+    pcm.Samples.resize(at + size_t(frame->nb_samples) * size_t(channels));
+    bool planar = av::av_sample_fmt_is_planar(AVSampleFormat(frame->format)) != 0;
+    for (int i = 0; i < frame->nb_samples; ++i)
+        for (int c = 0; c < channels; ++c)
+            pcm.Samples[at++] = planar ? reinterpret_cast<const float*>(frame->extended_data[c])[i]
+                                       : reinterpret_cast<const float*>(frame->extended_data[0])[i * channels + c];
+}
+
+} // namespace
+
+bool DecodeMp3Frames(const std::vector<std::vector<uint8_t>>& frames, int samplesPerFrame, TPcmBlock& pcm,
+                     std::string& error) {
+    const AVCodec* codec = av::avcodec_find_decoder_by_name("mp3float");
+    if (!codec) codec = av::avcodec_find_decoder(AV_CODEC_ID_MP3);
+    TCodecContextPtr context(codec ? av::avcodec_alloc_context3(codec) : nullptr);
+    if (!context) {
+        error = "no MP3 decoder";
+        return false;
+    }
+    context->request_sample_fmt = AV_SAMPLE_FMT_FLTP;
+    int rc = av::avcodec_open2(context.get(), codec, nullptr);
+    TPacketPtr packet(av::av_packet_alloc());
+    TFramePtr frame(av::av_frame_alloc());
+    if (rc < 0 || !packet || !frame) {
+        error = rc < 0 ? ErrorText(rc) : "out of memory";
+        return false;
+    }
+    pcm = TPcmBlock();
+    for (const std::vector<uint8_t>& bytes : frames) {
+        if (av::av_new_packet(packet.get(), int(bytes.size())) < 0) {
+            error = "out of memory";
+            return false;
+        }
+        std::memcpy(packet->data, bytes.data(), bytes.size());
+        rc = av::avcodec_send_packet(context.get(), packet.get());
+        av::av_packet_unref(packet.get());
+        while (rc >= 0 && (rc = av::avcodec_receive_frame(context.get(), frame.get())) >= 0) {
+            if (frame->format != AV_SAMPLE_FMT_FLTP && frame->format != AV_SAMPLE_FMT_FLT) {
+                error = "the MP3 decoder gives no float samples";
+                return false;
+            }
+            pcm.Channels = frame->ch_layout.nb_channels;
+            AppendInterleaved(frame.get(), pcm);
+            av::av_frame_unref(frame.get());
+        }
+        if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && rc < 0) {
+            error = "a frame at the seam cannot be decoded: " + ErrorText(rc);
+            return false;
+        }
+    }
+    if (pcm.Frames() != int64_t(frames.size()) * samplesPerFrame) {
+        error = "a frame at the seam cannot be decoded";
+        return false;
+    }
+    return true;
+}
+
+struct TMp3BridgeEncoder::TState {
+    TCodecContextPtr Context;
+};
+
+TMp3BridgeEncoder::TMp3BridgeEncoder() : FState(new TState) {}
+TMp3BridgeEncoder::~TMp3BridgeEncoder() {
+    delete FState;
+}
+
+bool TMp3BridgeEncoder::Open(int sampleRate, int channels, int bitRate, std::string& error) {
+    const AVCodec* codec = av::avcodec_find_encoder_by_name("libmp3lame");
+    FState->Context.reset(codec ? av::avcodec_alloc_context3(codec) : nullptr);
+    AVCodecContext* c = FState->Context.get();
+    if (!c) {
+        error = "no MP3 encoder";
+        return false;
+    }
+    c->sample_rate = sampleRate;
+    c->time_base = AVRational{1, sampleRate};
+    av::av_channel_layout_default(&c->ch_layout, channels);
+    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    c->bit_rate = bitRate;
+    av::av_opt_set_int(c->priv_data, "reservoir", 0, 0);
+    int rc = av::avcodec_open2(c, codec, nullptr);
+    if (rc < 0) {
+        error = "the MP3 encoder does not open: " + ErrorText(rc);
+        return false;
+    }
+    return true;
+}
+
+int TMp3BridgeEncoder::InitialPadding() const {
+    return FState->Context ? FState->Context->initial_padding : 0;
+}
+
+bool TMp3BridgeEncoder::Encode(const TPcmBlock& pcm, TEncodedMp3& out, std::string& error) {
+    AVCodecContext* c = FState->Context.get();
+    TFramePtr frame(av::av_frame_alloc());
+    TPacketPtr packet(av::av_packet_alloc());
+    if (!c || !frame || !packet) {
+        error = "out of memory";
+        return false;
+    }
+    out.InitialPadding = c->initial_padding;
+    int channels = c->ch_layout.nb_channels;
+    int64_t done = 0, pts = 0;
+    auto drain = [&]() {
+        int rc;
+        while ((rc = av::avcodec_receive_packet(c, packet.get())) >= 0) {
+            out.Frames.emplace_back(packet->data, packet->data + packet->size);
+            av::av_packet_unref(packet.get());
+        }
+        return rc == AVERROR(EAGAIN) || rc == AVERROR_EOF ? 0 : rc;
+    };
+    while (done < pcm.Frames()) {
+        frame->nb_samples = c->frame_size;
+        frame->format = c->sample_fmt;
+        av::av_channel_layout_copy(&frame->ch_layout, &c->ch_layout);
+        if (av::av_frame_get_buffer(frame.get(), 0) < 0) {
+            error = "out of memory";
+            return false;
+        }
+        for (int i = 0; i < c->frame_size; ++i)
+            for (int ch = 0; ch < channels; ++ch)
+                reinterpret_cast<float*>(frame->extended_data[ch])[i] =
+                    done + i < pcm.Frames() ? pcm.Samples[size_t((done + i) * pcm.Channels + ch % pcm.Channels)] : 0.0f;
+        frame->pts = pts;
+        pts += c->frame_size;
+        done += c->frame_size;
+        int rc = av::avcodec_send_frame(c, frame.get());
+        av::av_frame_unref(frame.get());
+        if (rc < 0 || (rc = drain()) < 0) {
+            error = "the bridge cannot be encoded: " + ErrorText(rc);
+            return false;
+        }
+    }
+    int rc = av::avcodec_send_frame(c, nullptr);
+    if (rc < 0 || (rc = drain()) < 0) {
+        error = "the bridge cannot be encoded: " + ErrorText(rc);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,72 @@
+#include "Mp3Layout.h"
+
+#include "LosslessTexts.h"
+
+#include <cstring>
+
+namespace {
+
+int64_t Id3v2Size(TByteReader& reader) {
+    uint8_t h[10];
+    if (!reader.Read(0, 10, h) || std::memcmp(h, "ID3", 3) != 0) return 0;
+    if ((h[6] | h[7] | h[8] | h[9]) & 0x80) return 0;
+    int64_t size = 10 + (int64_t(h[6]) << 21 | h[7] << 14 | h[8] << 7 | h[9]);
+    if (h[5] & 0x10) size += 10; // footer
+    return std::min(size, reader.Size());
+}
+
+} // namespace
+
+TLosslessCheck Mp3Verdict(TLosslessVerdict verdict, const std::string& reason) {
+    TLosslessCheck check;
+    check.Verdict = verdict;
+    check.Reason = reason;
+    return check;
+}
+
+TLosslessCheck ReadMp3Layout(TByteReader& reader, TMp3FrameWalk& walk, TMp3Layout& layout, TMp3Header& stream) {
+    layout.Id3v2Bytes = Id3v2Size(reader);
+    layout.AudioEnd = reader.Size();
+    uint8_t tag[3];
+    if (reader.Size() - 128 >= layout.Id3v2Bytes && reader.Read(reader.Size() - 128, 3, tag) &&
+        std::memcmp(tag, "TAG", 3) == 0) {
+        layout.AudioEnd -= 128;
+        layout.Id3v1From = layout.AudioEnd;
+    }
+    walk.SetEnd(layout.AudioEnd);
+    if (!walk.First(layout.Id3v2Bytes))
+        return Mp3Verdict(TLosslessVerdict::Refused, walk.FreeFormat ? LosslessText::kFreeFormat : LosslessText::kNoMp3Frames);
+    stream = walk.Header;
+    std::vector<uint8_t> first(size_t(stream.FrameBytes));
+    if (!reader.Read(walk.Offset, first.size(), first.data()))
+        return Mp3Verdict(TLosslessVerdict::Refused, LosslessText::kNoMp3Frames);
+    layout.Tag = ReadMp3InfoTag(first.data(), first.size(), stream);
+    if (layout.Tag.Present && !walk.Next()) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    int spf = stream.SamplesPerFrame;
+    if (layout.Tag.HasLame) {
+        layout.SkipRaw = layout.Tag.Delay + kMp3DecoderDelay;
+        if (layout.Tag.HasFrames) layout.EndRaw = layout.Tag.Frames * spf - layout.Tag.Padding + kMp3DecoderDelay;
+    }
+    return Mp3Verdict(TLosslessVerdict::Possible, "");
+}
+
+bool WriteMp3Cut(const std::string& input, const std::string& output, const TMp3Layout& layout,
+                 const TMp3InfoFields& fields, const std::vector<TMp3Piece>& pieces, std::string& error) {
+    TByteReader in;
+    TByteWriter out;
+    if (!in.Open(input, error)) return false;
+    if (!out.Open(output, error)) return false;
+    bool copied = CopyBytes(in, 0, layout.Id3v2Bytes, out);
+    std::vector<uint8_t> info = BuildMp3InfoFrame(fields);
+    out.Write(info.data(), info.size());
+    for (const TMp3Piece& piece : pieces) {
+        if (!piece.Bytes.empty())
+            out.Write(piece.Bytes.data(), piece.Bytes.size());
+        else
+            copied = copied && CopyBytes(in, piece.From, piece.To, out);
+    }
+    if (layout.Id3v1From >= 0) copied = copied && CopyBytes(in, layout.Id3v1From, in.Size(), out);
+    bool closed = out.Close(error);
+    if (!copied && closed) error = "the input changed while it was copied";
+    return copied && closed;
+}
