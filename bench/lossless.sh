@@ -45,19 +45,22 @@ splt_hour=$(median_ms 7 mp3splt -q -f -d "$out" -o splt30 "$media/hour.mp3" 15.0
 enc_hour=$(median_ms 1 "$cut" select "$media/hour.mp3" "$out/e30.mp3" --start 900000 --end 2700000 --overwrite)
 sel_ten=$(median_ms 7 "$cut" select "$media/ten.mp3" "$out/l60.mp3" --start 270000 --end 330000 --lossless --overwrite)
 del_hour=$(median_ms 3 "$cut" delete "$media/hour.mp3" "$out/ld.mp3" --start 1800000 --end 1860000 --lossless --overwrite)
+edel_hour=$(median_ms 1 "$cut" delete "$media/hour.mp3" "$out/ed.mp3" --start 1800000 --end 1860000 --overwrite)
 mem_hour=$(peak_kb "$cut" select "$media/hour.mp3" "$out/l30.mp3" --start 900000 --end 2700000 --lossless --overwrite)
 mem_ten=$(peak_kb "$cut" select "$media/ten.mp3" "$out/l60.mp3" --start 270000 --end 330000 --lossless --overwrite)
 
 awk -v f="$floor_hour" -v l="$sel_hour" -v s="$splt_hour" -v e="$enc_hour" -v f10="$floor_ten" -v l10="$sel_ten" \
-    -v d="$del_hour" -v m="$mem_hour" -v m10="$mem_ten" 'BEGIN {
+    -v d="$del_hour" -v ed="$edel_hour" -v m="$mem_hour" -v m10="$mem_ten" 'BEGIN {
     printf "floor (clipwell-cut info): 1-hour file %d ms, 10-minute file %d ms\n", f, f10
     printf "30 min of a 1-hour 128 kb/s MP3: lossless %d ms, re-encoding %d ms, mp3splt %d ms\n", l, e, s
     printf "  above the floor: lossless %d ms, re-encoding %d ms: %.0fx faster\n", l - f, e - f, (e - f) / ((l - f) > 0 ? (l - f) : 1)
     printf "  lossless / (mp3splt + floor): %.2f\n", l / (s + f)
     printf "60 s of a 10-minute MP3: lossless %d ms = %.2fx the floor\n", l10, l10 / f10
-    printf "delete 60 s of the 1-hour MP3 with --lossless: %d ms\n", d
+    printf "delete 60 s of the 1-hour MP3: lossless %d ms, re-encoding %d ms; above the floor %.0fx faster\n", d, ed, (ed - f) / ((d - f) > 0 ? (d - f) : 1)
     printf "peak resident size: 1-hour file %d KiB, 10-minute file %d KiB\n", m, m10
 }'
 
 python3 "$root/bench/lossless_exact.py" "$media/hour.mp3" "$out/l30.mp3" 900000 2700000
 python3 "$root/bench/lossless_exact.py" "$media/ten.mp3" "$out/l60.mp3" 270000 330000
+python3 "$root/bench/lossless_exact.py" --delete "$media/hour.mp3" "$out/ld.mp3" 1800000 1860000
+python3 "$root/bench/lossless_exact.py" --delete --reencoded "$media/hour.mp3" "$out/ed.mp3" 1800000 1860000

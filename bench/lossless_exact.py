@@ -1,28 +1,73 @@
 #!/usr/bin/env python3
-"""lossless_exact.py INPUT CUT START_MS END_MS: decodes INPUT and CUT with the ffmpeg command line
-and with mpg123 (32-bit float) and counts the samples of CUT that differ from INPUT between the
-marks, and the largest difference."""
+"""lossless_exact.py [--delete] [--reencoded] INPUT CUT START_MS END_MS
+
+Decodes INPUT and CUT with the ffmpeg command line and with mpg123 (32-bit float) and compares
+CUT with what it should hold: INPUT between the marks (select), or INPUT without them (--delete;
+the stretch removed rounded to whole frames, as the lossless delete does). Prints how many
+samples differ, where, and the signal-to-noise ratio over the stretch that differs.
+--reencoded: CUT was re-encoded, so the exact marks are removed and CUT is first aligned to the
+best lag within 25 ms; the SNR is then over the same samples around the seam as the bridge's."""
 import array
+import math
 import subprocess
 import sys
 
-inp, cut, start_ms, end_ms = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+args = sys.argv[1:]
+delete, reencoded = "--delete" in args, "--reencoded" in args
+args = [a for a in args if not a.startswith("--")]
+inp, cut, start_ms, end_ms = args[0], args[1], int(args[2]), int(args[3])
 probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=sample_rate,channels", "-of",
                         "csv=p=0", inp], capture_output=True, text=True, check=True).stdout.strip().split(",")
 rate, channels = int(probe[0]), int(probe[1])
+spf = 1152 if rate >= 32000 else 576
 first, last = (start_ms * rate + 500) // 1000, (end_ms * rate + 500) // 1000
+removed = last - first if reencoded else max(1, (last - first + spf // 2) // spf) * spf
 decoders = {
     "ffmpeg": lambda f: ["ffmpeg", "-v", "error", "-i", f, "-f", "f32le", "-acodec", "pcm_f32le", "-"],
     "mpg123": lambda f: ["mpg123", "-q", "-e", "f32", "-s", f],
 }
+
+
+def differing(a, b, n):
+    """Indexes of the first and last differing value of a and b in [0, n), or None."""
+    block, blocks = 1 << 16, []
+    for i in range(0, n, block):
+        j = min(n, i + block)
+        if a[i:j] != b[i:j]:
+            blocks.append((i, j))
+    if not blocks:
+        return None
+    lo = next(i for i in range(*blocks[0]) if a[i] != b[i])
+    hi = max(i for i in range(*blocks[-1]) if a[i] != b[i])
+    return lo, hi + 1
+
+
+def snr(a, b, lo, hi):
+    signal = sum(a[i] ** 2 for i in range(lo, hi))
+    noise = sum((a[i] - b[i]) ** 2 for i in range(lo, hi))
+    return 10 * math.log10(signal / noise) if noise > 0 else float("inf")
+
+
 for name, command in decoders.items():
     def decode(f):
-        a = array.array("f")
-        a.frombytes(subprocess.run(command(f), capture_output=True, check=True).stdout)
-        return a
+        return array.array("f", subprocess.run(command(f), capture_output=True, check=True).stdout)
     whole, piece = decode(inp), decode(cut)
-    want = whole[first * channels:last * channels]
-    n = min(len(want), len(piece))
-    diffs = [abs(want[i] - piece[i]) for i in range(n) if want[i] != piece[i]]
-    print(f"{name}: {cut.split('/')[-1]}: {len(piece) // channels} of {len(want) // channels} samples, "
-          f"{len(diffs)} values differ (largest {max(diffs) if diffs else 0:.3g})")
+    want = whole[:first * channels] + whole[(first + removed) * channels:] if delete else \
+        whole[first * channels:last * channels]
+    text = f"{name}: {cut.split('/')[-1]}: {len(piece) // channels} of {len(want) // channels} samples"
+    if reencoded:
+        at = first * channels if delete else 20000 * channels
+        window = 4096 * channels
+        lag = min(range(-rate // 40, rate // 40), key=lambda l: sum(
+            (want[i] - piece[i + l * channels]) ** 2 for i in range(at, at + window, 7)))
+        piece = piece[lag * channels:] if lag >= 0 else array.array("f", [0.0] * (-lag * channels)) + piece
+        lo, hi = at - 3 * spf * channels, at + 4 * spf * channels
+        print(text + f", lag {lag}, SNR over the bridge's samples {snr(want, piece, lo, hi):.1f} dB")
+        continue
+    found = differing(want, piece, min(len(want), len(piece)))
+    if found is None:
+        print(text + (", identical" if len(want) == len(piece) else ", identical where both have samples"))
+        continue
+    lo, hi = found
+    print(text + f", values differ in samples {lo // channels}..{(hi - 1) // channels} "
+          f"({(hi - lo) // channels} samples), SNR there {snr(want, piece, lo, hi):.1f} dB")

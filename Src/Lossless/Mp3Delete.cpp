@@ -323,7 +323,7 @@ std::unique_ptr<TLosslessPlan> PlanMp3Delete(const std::string& input, int64_t s
         check = Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
         return nullptr;
     }
-    if (start == 0) return PlanMp3Select(input, endMs, INT64_MAX / stream.SampleRate, check);
+    if (start == 0) return PlanMp3Select(input, endMs, INT64_MAX / 1000000, check);
     if (end >= length) return PlanMp3Select(input, 0, startMs, check);
 
     auto plan = std::make_unique<TMp3DeletePlan>();

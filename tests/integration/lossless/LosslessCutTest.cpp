@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -26,8 +27,20 @@ struct TMarks {
     int64_t StartMs, EndMs;
 };
 
+// A folder of this test process (the cases run as parallel processes), removed at its end.
 std::string Scratch(const std::string& name) {
-    return TestMediaFolder() + "lossless-" + name;
+    struct TFolder {
+        std::string Path;
+        TFolder() {
+            std::string pattern = TestMediaFolder() + "lossless-XXXXXX";
+            if (::mkdtemp(pattern.data())) Path = pattern + "/";
+        }
+        ~TFolder() {
+            if (!Path.empty()) [[maybe_unused]] int rc = ::system(("rm -rf '" + Path + "'").c_str());
+        }
+    };
+    static TFolder folder;
+    return folder.Path + name;
 }
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
