@@ -8,6 +8,7 @@
 #include "UnitMain.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
