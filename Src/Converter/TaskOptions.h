@@ -98,6 +98,7 @@ struct TOutputOptions {
     bool UseBeforeHook = false;
     std::string HookRanges; // "start-end,start-end" in ms
     bool Join = false;      // all inputs of the task one after the other into this output
+    std::string TagsFrom;   // the file whose tags and cover pictures the output gets; empty: none
     std::string ExtOptions; // further engine options, one "name=value" per line
     int32_t Spare1 = 0;
     int32_t Spare2 = 0;

@@ -216,6 +216,7 @@ void TFFmpeg::ApplyOutputOptions(const TOutputOptions& o) {
     }
 
     // Metadata.
+    FTagSource = o.TagsFrom;
     if (o.Info.Timestamp == 0.0)
         FRecordingTimestamp = static_cast<int64_t>(std::time(nullptr));
     else if (o.Info.Timestamp > 0.0)

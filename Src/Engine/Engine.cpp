@@ -75,6 +75,7 @@ void TCustomFFmpeg::InitDefaults() {
     FRecordingTime = INT64_MAX;
     FStartTime = 0;
     FRecordingTimestamp = 0;
+    FTagSource.clear();
     FInputTsOffset = 0;
     FHexDump = false;
     FPacketDump = false;

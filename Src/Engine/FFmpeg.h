@@ -156,6 +156,8 @@ public:
     std::vector<std::pair<std::string, std::string>> FMetadata; // pending tags of the next output
     // Options no generic context knows, tried on the next output's muxer (e.g. WAV's "rf64").
     std::vector<std::pair<std::string, std::string>> FMuxerOptions;
+    // The file whose tags and cover pictures the outputs get (OutputTags.cpp); empty: none.
+    std::string FTagSource;
     bool FHexDump = false;
     bool FPacketDump = false;
     bool FCopyTs = false;
@@ -376,7 +378,9 @@ protected:
     void SetupBitstreamFilters(struct TStreamWriter& writer);
     void InitInputTimestamps();
     void ApplyMetadataMaps();
+    void AttachTags();
     void WriteHeaders();
+    void WriteTagPictures();
     void DumpOutputs();
     void LogStreamMapping();
     // A setup step that cannot go on: logs the stream mapping and the text, then raises it.

@@ -9,6 +9,7 @@
 
 #include "FFPtr.h"
 #include "FFmpeg.h"
+#include "MediaTags.h"
 
 #include <array>
 #include <cstdint>
@@ -200,6 +201,7 @@ struct TRunState {
     int64_t LastReportTime = 0; // µs
     TPacketPtr Packet;
     TFramePtr Frame;
+    TMediaTags Tags; // of the tag source, for the outputs
 
     // Closes every opened codec (holding CodecLock for each).
     void CloseOpenedCodecs();

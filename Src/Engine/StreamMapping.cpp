@@ -21,7 +21,9 @@ void TCustomFFmpeg::SetupRun() {
     OpenDecoders();
     InitInputTimestamps();
     ApplyMetadataMaps();
+    AttachTags();
     WriteHeaders();
+    WriteTagPictures();
     DumpOutputs();
     LogStreamMapping();
 }

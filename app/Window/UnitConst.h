@@ -71,7 +71,7 @@ inline constexpr int kSeekSpacing = 200;
 inline constexpr long long kPrelistenSpan = 2000000;
 
 // ---- Dialogs ---------------------------------------------------------------------------------
-inline constexpr const char* kInputFilter = "Audio Files|*.MP3;*.AAC;*.WAV;*.WMA;*.OGG;|All Files|*.*";
+inline constexpr const char* kInputFilter = "Audio Files|*.MP3;*.AAC;*.WAV;*.WMA;*.OGG;*.OGA;*.OPUS;*.FLAC;*.M4A;|All Files|*.*";
 inline constexpr const char* kWarningCaption = "Warning";
 inline constexpr const char* kInformationCaption = "Information";
 inline constexpr const char* kConfirmCaption = "Confirm";

@@ -87,8 +87,9 @@ bool TSaveWorkflow::SetUpSegment(const std::string& input, const std::string& ou
         outputOptions.ExtOptions = kPartMuxerOption;
     } else {
         outputOptions.AudioCodec = FStreamInfo.CodecName;
-        outputOptions.AudioBitrate = ToInt32(FStreamInfo.BitRate);
+        outputOptions.AudioBitrate = EncoderBitRate(FStreamInfo.BitRate);
         ChooseAudioEncoder(outputOptions.FileExt, outputOptions);
+        outputOptions.TagsFrom = input;
     }
     FFConverter.ThreadPriority = tpNormal;
     if (!FFConverter.SetOutput(index, output, &outputOptions)) {
@@ -134,8 +135,10 @@ bool TSaveWorkflow::JoinFiles(const std::vector<std::string>& files, const std::
     outputOptions.Join = true;
     outputOptions.AudioChannels = ToInt32(FStreamInfo.Channels);
     outputOptions.AudioSampleRate = ToInt32(FStreamInfo.SampleRate);
-    outputOptions.AudioBitrate = ToInt32(FStreamInfo.BitRate);
+    outputOptions.AudioBitrate = EncoderBitRate(FStreamInfo.BitRate);
     ChooseAudioEncoder(outputOptions.FileExt, outputOptions);
+    // The parts carry no tags: the output takes them from the added file.
+    outputOptions.TagsFrom = InputFile;
     FFConverter.ThreadPriority = tpNormal;
     if (!FFConverter.SetOutput(0, output, &outputOptions)) {
         FOutcome.SetupFailed = true;

@@ -2,6 +2,8 @@
 // and the shares of a delete-mode save.
 #include "SaveWorkflow.h"
 
+#include "FFmpegLoader.h"
+#include "MediaApi.h"
 #include "MyUtils.h"
 
 #include <algorithm>
@@ -33,27 +35,61 @@ std::string SaveDialogFilter(const std::string& ext) {
     return bare + " Files|*" + ext;
 }
 
+namespace {
+
+constexpr int64_t kMaxLossyBitRate = 1000000;
+
+bool IsKnownEncoder(const std::string& name) {
+    if (FFLoader().IsLoaded(libAVCodec)) {
+        const AVCodec* codec = name.empty() ? nullptr : av::avcodec_find_encoder_by_name(name.c_str());
+        return name.empty() || (codec && av::av_codec_is_encoder(codec));
+    }
+    return std::strstr(kEncoderList, ("." + name).c_str()) != nullptr;
+}
+
+bool IsOggExtension(const std::string& ext) {
+    return ext == ".ogg" || ext == ".oga";
+}
+
+} // namespace
+
 void ChooseAudioEncoder(const std::string& outputExt, TOutputOptions& options) {
-    // The floating-point MP3 decoder is the one the current libraries pick for MP3.
-    std::string name = options.AudioCodec == "mp3float" ? std::string("mp3") : options.AudioCodec;
-    if (std::strstr(kEncoderList, ("." + name).c_str()) == nullptr) {
+    // The floating-point MPEG audio decoders are the ones the current libraries pick.
+    std::string name = options.AudioCodec;
+    if (name == "mp3float")
+        name = "mp3";
+    else if (name == "mp2float")
+        name = "mp2";
+    options.AudioCodec = name;
+    if (!IsKnownEncoder(name)) {
         if (name == "aac")
             options.AudioCodec = "libfaac";
         else if (name == "mp3")
             options.AudioCodec = "libmp3lame";
         else
             options.AudioCodec.clear(); // the format's default encoder
-        if (outputExt == ".ogg") options.AudioCodec = "libvorbis";
+        if (IsOggExtension(outputExt)) options.AudioCodec = "libvorbis";
+        if (outputExt == ".opus") options.AudioCodec = "libopus";
     }
+    // MPEG layer II audio in a .mp3 file: the MP3 muxer takes only layer III.
+    if (outputExt == ".mp3" && options.AudioCodec == "mp2") options.ForceFormat = "mp2";
     if (outputExt == ".wma") {
         options.DisableVideo = true;
         options.AudioCodec = "wmav2";
     }
-    // The current libraries have no libfaac, and their own Vorbis encoder is experimental.
+    // The current libraries have no libfaac, and their own Vorbis and Opus encoders are
+    // experimental.
     if (options.AudioCodec == "libfaac")
         options.AudioCodec = "aac";
     else if (options.AudioCodec == "vorbis")
         options.AudioCodec = "libvorbis";
+    else if (options.AudioCodec == "opus")
+        options.AudioCodec = "libopus";
+}
+
+int32_t EncoderBitRate(int64_t inputBitRate) {
+    if (inputBitRate <= 0 || inputBitRate > kMaxLossyBitRate) return -1;
+    return static_cast<int32_t>(inputBitRate);
 }
 
 TProgressView ProgressView(int32_t trimMode, int32_t base, int32_t weight, int64_t currentMs,

@@ -113,15 +113,20 @@ enum class TSaveResult {
 // The decoder name of a probe's codec text "name(long name)": the trimmed text before the first
 // "(", empty when there is none.
 std::string CodecNameFromDescription(const std::string& codecText);
-// The intake's extension test (lower-cased, a substring of ".mp3.aac.wav.wma.ogg", not empty).
+// The intake's extension test (lower-cased, a substring of ".mp3.aac.wav.wma.ogg.oga.opus.flac.m4a",
+// not empty).
 bool IsSupportedExtension(const std::string& fileName);
 // Whether an input is opened with "vn=1": its extension as written occurs in
 // ".aac.ac3.mp2.mp3.wav.wma" (case-sensitive, so ".MP3" does not).
 bool InputNeedsVideoOff(const std::string& fileName);
 // The save dialog's filter for a lower-case extension with its dot: "mp3 Files|*.mp3".
 std::string SaveDialogFilter(const std::string& ext);
-// Adjusts Options.AudioCodec (holding the input's decoder name) to the encoder for outputExt.
+// Adjusts Options.AudioCodec (holding the input's decoder name) to the encoder for outputExt. The
+// known encoders are those of the loaded codec library (the fixed list when it is not loaded).
 void ChooseAudioEncoder(const std::string& outputExt, TOutputOptions& options);
+// The input's bit rate as an encoder setting: -1 (the encoder chooses) for an unknown or absurd
+// value (<= 0, or above 1,000,000 bit/s, which no lossy audio codec uses).
+int32_t EncoderBitRate(int64_t inputBitRate);
 
 // Progress bar position and text for one progress event (ms values). Valid is false when there is
 // nothing to show (no total, or a trim mode other than 1 and 2).

@@ -10,7 +10,7 @@ inline constexpr const char* kInformationCaption = "Information";
 
 // ---- File intake -------------------------------------------------------------------------------
 // Extensions accepted by the intake check (a substring test on the lower-cased extension).
-inline constexpr const char* kAudioExtensions = ".mp3.aac.wav.wma.ogg";
+inline constexpr const char* kAudioExtensions = ".mp3.aac.wav.wma.ogg.oga.opus.flac.m4a";
 inline constexpr const char* kUnsupportedFormat = "The file format is not supported. Please re-add files.";
 inline constexpr const char* kNotAudio = "The selected file can't be added because it is not audio format.";
 

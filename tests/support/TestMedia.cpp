@@ -3,6 +3,10 @@
 #include "MyUtils.h"
 #include "TestMediaWriter.h"
 
+#include "FFPtr.h"
+#include "MediaApi.h"
+#include "UnicodeProtocol.h"
+
 #include <array>
 #include <cmath>
 #include <fstream>
@@ -34,6 +38,10 @@ const TFormatInfo& Info(TMediaFormat format) {
         {TMediaFormat::WavFloat, {"wavf32", ".wav", "wav", "pcm_f32le", 6}},
         {TMediaFormat::Wma, {"wma", ".wma", "asf", "wmav2", 2}},
         {TMediaFormat::Ogg, {"ogg", ".ogg", "ogg", "libvorbis", 6}},
+        {TMediaFormat::Flac, {"flac", ".flac", "flac", "flac", 6}},
+        {TMediaFormat::M4a, {"m4a", ".m4a", "ipod", "aac", 6}},
+        {TMediaFormat::OggOpus, {"opus", ".ogg", "ogg", "libopus", 2}},
+        {TMediaFormat::Mp2, {"mp2", ".mp3", "mp2", "mp2", 2}},
     };
     return kInfo.at(format);
 }
@@ -186,7 +194,7 @@ std::string MediaFormatEncoder(TMediaFormat format) {
     return Info(format).Encoder;
 }
 bool IsPcmFormat(TMediaFormat format) {
-    return format == TMediaFormat::Wav16 || format == TMediaFormat::WavFloat;
+    return format == TMediaFormat::Wav16 || format == TMediaFormat::WavFloat || format == TMediaFormat::Flac;
 }
 
 float SourceSample(const TMediaSpec& spec, int64_t n, int channel) {
@@ -317,6 +325,87 @@ std::string UnknownCodecWav() {
                           bytes += RandomBytes(dataBytes, 99);
                           WriteBytes(tmp, bytes);
                       });
+}
+
+// ---- Tagged files -----------------------------------------------------------------------------
+
+const std::vector<std::pair<std::string, std::string>>& TestTags() {
+    static const std::vector<std::pair<std::string, std::string>> kTags = {
+        {"title", "Clipwell Test Title"}, {"artist", "Clipwell Artist"}, {"album", "Clipwell Album"},
+        {"date", "2024"},                 {"track", "7"},
+    };
+    return kTags;
+}
+
+bool HoldsCover(TMediaFormat format) {
+    switch (format) {
+    case TMediaFormat::Mp3Cbr:
+    case TMediaFormat::Mp3Vbr:
+    case TMediaFormat::Ogg:
+    case TMediaFormat::OggOpus:
+    case TMediaFormat::Flac:
+    case TMediaFormat::M4a:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string TaggedMediaFile(TMediaFormat format) {
+    const TFormatInfo& info = Info(format);
+    const int rate = format == TMediaFormat::OggOpus ? 48000 : 44100;
+    return CachedFile(TestMediaFolder() + kGeneratorVersion + "-tagged-" + info.Tag + info.Ext,
+                      [&](const std::string& tmp) {
+                          TMediaSpec spec{format, 4.0, rate, 2, 128000};
+                          TTagPlan tags{TestTags(), HoldsCover(format)};
+                          TVideoPlan picture;
+                          picture.Width = 32;
+                          picture.Height = 32;
+                          picture.AttachedPicture = true;
+                          const bool stream = tags.Cover && format != TMediaFormat::Ogg &&
+                                              format != TMediaFormat::OggOpus;
+                          WriteMediaFile(tmp, info.Muxer, {PlanFor(spec)}, stream ? &picture : nullptr, false,
+                                         &tags);
+                      });
+}
+
+std::string GranuleJumpOgg(int jumpSamples) {
+    return CachedFile(
+        TestMediaFolder() + Format("%s-granulejump-%d.ogg", kGeneratorVersion, jumpSamples),
+        [&](const std::string& tmp) {
+            std::string source = TestMediaFile({TMediaFormat::Ogg, 6.0, 44100, 2, 128000});
+            AVFormatContext* raw = nullptr;
+            if (OpenMediaInput(&raw, MediaFileName(source), nullptr, nullptr) < 0)
+                throw std::runtime_error("test media: cannot open " + source);
+            TInputContextPtr input(raw);
+            AVFormatContext* out = nullptr;
+            if (av::avformat_alloc_output_context2(&out, nullptr, "ogg", tmp.c_str()) < 0)
+                throw std::runtime_error("test media: no ogg muxer");
+            TOutputContextPtr output(out);
+            const AVStream* in = input->streams[0];
+            AVStream* st = av::avformat_new_stream(out, nullptr);
+            if (!st || av::avcodec_parameters_copy(st->codecpar, in->codecpar) < 0)
+                throw std::runtime_error("test media: cannot copy the stream");
+            st->codecpar->codec_tag = 0;
+            st->time_base = in->time_base;
+            if (OpenMediaOutput(out, MediaFileName(tmp)) < 0 || av::avformat_write_header(out, nullptr) < 0)
+                throw std::runtime_error("test media: cannot write " + tmp);
+            const int64_t jumpAt = av::av_rescale_q(3 * 44100, AVRational{1, 44100}, in->time_base);
+            const int64_t jump = av::av_rescale_q(jumpSamples, AVRational{1, 44100}, in->time_base);
+            TPacketPtr packet(av::av_packet_alloc());
+            while (av::av_read_frame(input.get(), packet.get()) >= 0) {
+                if (packet->pts != AV_NOPTS_VALUE && packet->pts >= jumpAt) {
+                    packet->pts += jump;
+                    if (packet->dts != AV_NOPTS_VALUE) packet->dts += jump;
+                }
+                av::av_packet_rescale_ts(packet.get(), in->time_base, st->time_base);
+                packet->stream_index = 0;
+                if (av::av_interleaved_write_frame(out, packet.get()) < 0)
+                    throw std::runtime_error("test media: cannot write a packet of " + tmp);
+            }
+            if (av::av_write_trailer(out) < 0) throw std::runtime_error("test media: trailer of " + tmp);
+            CloseMediaOutput(out);
+        });
 }
 
 // Sanitizer builds: libvorbisenc leaks one block per multichannel encoder setup

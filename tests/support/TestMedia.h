@@ -12,7 +12,19 @@
 #include <string>
 #include <vector>
 
-enum class TMediaFormat { Mp3Cbr, Mp3Vbr, Aac, Wav16, WavFloat, Wma, Ogg };
+enum class TMediaFormat {
+    Mp3Cbr,
+    Mp3Vbr,
+    Aac,
+    Wav16,
+    WavFloat,
+    Wma,
+    Ogg,
+    Flac,    // .flac, sample-exact like WAV (carries the PCM ramp)
+    M4a,     // AAC in MP4 (.m4a)
+    OggOpus, // Opus in .ogg (48 kHz only)
+    Mp2,     // MPEG layer II audio in a .mp3 file
+};
 
 struct TMediaSpec {
     TMediaFormat Format = TMediaFormat::Wav16;
@@ -26,13 +38,13 @@ struct TMediaSpec {
 std::string TestMediaFolder();
 
 // Generates the file once and returns its absolute path. Extension by format:
-// .mp3 .mp3 .aac .wav .wav .wma .ogg.
+// .mp3 .mp3 .aac .wav .wav .wma .ogg .flac .m4a .ogg .mp3.
 std::string TestMediaFile(const TMediaSpec& spec);
 
 // The file extension (with the dot) and the encoder name of a format.
 std::string MediaFormatExt(TMediaFormat format);
 std::string MediaFormatEncoder(TMediaFormat format);
-bool IsPcmFormat(TMediaFormat format); // Wav16, WavFloat
+bool IsPcmFormat(TMediaFormat format); // Wav16, WavFloat, Flac (lossless: the ramp signal)
 
 // ---- Source signals -------------------------------------------------------------------------
 
@@ -103,3 +115,16 @@ std::string TextAsMp3();                                      // a plain text fi
 // A WAV whose format tag (0x7777) no decoder knows: it opens and has an audio stream (44.1 kHz
 // stereo, 1 s of data), but nothing can decode it.
 std::string UnknownCodecWav();
+
+// ---- Tagged files -----------------------------------------------------------------------------
+
+// The tags every tagged file carries (title, artist, album, date, track).
+const std::vector<std::pair<std::string, std::string>>& TestTags();
+// Whether the container of `format` holds a cover picture (MP3, OGG, FLAC, M4A).
+bool HoldsCover(TMediaFormat format);
+// A 4 s file of `format` (44.1 kHz stereo; Opus 48 kHz) with TestTags() and, where the container
+// holds one, a 32x32 PNG front cover (an attached-picture stream, or the Ogg picture comment).
+std::string TaggedMediaFile(TMediaFormat format);
+// A Vorbis file (.ogg, 44.1 kHz stereo, 6 s) remuxed so that the packet timestamps jump forward by
+// `jumpSamples` at 3 s: decoded sample n is source sample n, its container time is not.
+std::string GranuleJumpOgg(int jumpSamples);

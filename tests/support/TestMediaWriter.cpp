@@ -1,6 +1,7 @@
 #include "TestMediaWriter.h"
 
 #include "FFPtr.h"
+#include "MediaTags.h"
 #include "MediaApi.h"
 #include "MyUtils.h"
 #include "UnicodeProtocol.h"
@@ -78,6 +79,38 @@ void StoreSample(AVFrame* frame, AVSampleFormat fmt, int index, int channel, int
     default:
         break;
     }
+}
+
+// One RGB picture of a fixed pattern as PNG bytes.
+std::string EncodePng(int width, int height) {
+    const AVCodec* codec = av::avcodec_find_encoder_by_name("png");
+    if (!codec) throw std::runtime_error("test media: no png encoder");
+    TCodecContextPtr cc(av::avcodec_alloc_context3(codec));
+    TFramePtr frame(av::av_frame_alloc());
+    TPacketPtr packet(av::av_packet_alloc());
+    if (!cc || !frame || !packet) throw std::runtime_error("test media: out of memory");
+    cc->width = width;
+    cc->height = height;
+    cc->pix_fmt = AV_PIX_FMT_RGB24;
+    cc->time_base = AVRational{1, 1};
+    int rc;
+    {
+        std::lock_guard<std::mutex> lock(CodecLock());
+        rc = av::avcodec_open2(cc.get(), codec, nullptr);
+    }
+    if (rc < 0) throw std::runtime_error("test media: cannot open the png encoder");
+    frame->format = AV_PIX_FMT_RGB24;
+    frame->width = width;
+    frame->height = height;
+    if (av::av_frame_get_buffer(frame.get(), 0) < 0) throw std::runtime_error("test media: picture buffer");
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width * 3; ++x)
+            frame->data[0][y * frame->linesize[0] + x] = uint8_t((x * 8 + y * 4) & 0xFF);
+    frame->pts = 0;
+    if (av::avcodec_send_frame(cc.get(), frame.get()) < 0 || av::avcodec_send_frame(cc.get(), nullptr) < 0 ||
+        av::avcodec_receive_packet(cc.get(), packet.get()) < 0)
+        throw std::runtime_error("test media: cannot encode the picture");
+    return std::string(reinterpret_cast<const char*>(packet->data), size_t(packet->size));
 }
 
 struct TStreamWriter {
@@ -166,6 +199,28 @@ public:
         }
         Check(av::av_write_trailer(ctx), FPath, "write trailer");
         CloseMediaOutput(ctx);
+    }
+
+    // Before Write: the file's tags, and for Ogg the tags and the picture comment on every audio
+    // stream.
+    void SetTags(const TTagPlan& plan) {
+        AVFormatContext* ctx = FContext.get();
+        const bool ogg = TMediaTags::HoldsPictureComments(ctx->oformat->name);
+        for (const auto& [key, value] : plan.Tags)
+            av::av_dict_set(&ctx->metadata, key.c_str(), value.c_str(), 0);
+        if (!ogg) return;
+        std::string comment;
+        if (plan.Cover) {
+            std::string png = EncodePng(32, 32);
+            comment = Base64Encode(FlacPictureBlock(3, "image/png", "front", 32, 32, png));
+        }
+        for (auto& w : FStreams) {
+            if (!w->Audio) continue;
+            for (const auto& [key, value] : plan.Tags)
+                av::av_dict_set(&w->Stream->metadata, key.c_str(), value.c_str(), 0);
+            if (!comment.empty())
+                av::av_dict_set(&w->Stream->metadata, "METADATA_BLOCK_PICTURE", comment.c_str(), 0);
+        }
     }
 
 private:
@@ -273,13 +328,14 @@ private:
 } // namespace
 
 void WriteMediaFile(const std::string& path, const std::string& muxer, const std::vector<TAudioPlan>& audio,
-                    const TVideoPlan* video, bool videoFirst) {
+                    const TVideoPlan* video, bool videoFirst, const TTagPlan* tags) {
     TWriter writer(path, muxer);
     const bool withVideo = video && (video->AttachedPicture || video->Frames > 0);
     if (withVideo && videoFirst) writer.AddVideo(*video);
     for (const TAudioPlan& plan : audio)
         writer.AddAudio(plan);
     if (withVideo && !videoFirst) writer.AddVideo(*video);
+    if (tags) writer.SetTags(*tags);
     writer.Write();
 }
 

@@ -28,10 +28,17 @@ struct TVideoPlan {
     bool AttachedPicture = false; // one picture with the attached-picture disposition
 };
 
+// Tags of the file (Ogg: of its audio streams too) and a cover picture, written as the container
+// keeps it: an attached-picture stream, or the METADATA_BLOCK_PICTURE comment in Ogg.
+struct TTagPlan {
+    std::vector<std::pair<std::string, std::string>> Tags;
+    bool Cover = false;
+};
+
 // Writes `path` with the muxer `muxer`: the video stream (when `video` has frames) first when
 // `videoFirst`, else after the audio streams. Raises std::runtime_error on failure.
 void WriteMediaFile(const std::string& path, const std::string& muxer, const std::vector<TAudioPlan>& audio,
-                    const TVideoPlan* video, bool videoFirst);
+                    const TVideoPlan* video, bool videoFirst, const TTagPlan* tags = nullptr);
 
 // Generates `finalPath` unless it exists: `make` writes the given temporary path (same folder, same
 // extension), which is then renamed into place. Safe across threads and processes.

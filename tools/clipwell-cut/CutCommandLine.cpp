@@ -185,8 +185,8 @@ std::string CutUsageText() {
            "              [--lossless]\n" +
            WaveformUsageText() +
            "\n"
-           "Cuts an audio file (MP3, AAC, WAV, WMA or OGG with one audio stream) the way Clipwell's\n"
-           "window saves it.\n"
+           "Cuts an audio file (MP3, AAC, WAV, WMA, OGG, OGA, OPUS, FLAC or M4A with one audio stream)\n"
+           "the way Clipwell's window saves it.\n"
            "\n"
            "Commands:\n"
            "  info    print what Clipwell learns about FILE, one key=value line each: codec, channels,\n"

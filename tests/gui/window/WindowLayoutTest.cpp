@@ -47,7 +47,7 @@ TEST_F(WindowTest, WindowWithItsCaptionAtItsBaseSize) {
     EXPECT_TRUE(frm->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(frm->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_EQ(frm->font().pixelSize(), 11);
-    EXPECT_EQ(frm->odInputFile.Filter, "Audio Files|*.MP3;*.AAC;*.WAV;*.WMA;*.OGG;|All Files|*.*");
+    EXPECT_EQ(frm->odInputFile.Filter, "Audio Files|*.MP3;*.AAC;*.WAV;*.WMA;*.OGG;*.OGA;*.OPUS;*.FLAC;*.M4A;|All Files|*.*");
 }
 
 TEST_F(WindowTest, EveryControlAtItsPlace) {

@@ -52,7 +52,7 @@ TEST_F(WindowPlaybackTest, AddedFileOpensPlaysAndFillsTheBar) {
     std::string file = LongWav();
     Add(file);
     ASSERT_TRUE(dialogs->Shown.empty()) << dialogs->Shown[0].Text;
-    EXPECT_EQ(dialogs->OpenFilters.at(0), "Audio Files|*.MP3;*.AAC;*.WAV;*.WMA;*.OGG;|All Files|*.*");
+    EXPECT_EQ(dialogs->OpenFilters.at(0), "Audio Files|*.MP3;*.AAC;*.WAV;*.WMA;*.OGG;*.OGA;*.OPUS;*.FLAC;*.M4A;|All Files|*.*");
     EXPECT_EQ(frm->FFPlayer->FileName(), file);
     EXPECT_EQ(TfrmMain::Tag(frm->bbAddRemoveFile), 1);
     EXPECT_EQ(frm->TimeInfo().TotalTime, 65900000);

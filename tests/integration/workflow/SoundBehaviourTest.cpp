@@ -172,12 +172,12 @@ TEST_F(WorkflowTest, IntakeAcceptsCoverArtAndRefusesOtherStreams) {
     }
 }
 
-TEST_F(WorkflowTest, CoverArtMp3IsCutWithoutItsPicture) {
+TEST_F(WorkflowTest, CoverArtMp3IsCutWithItsPicture) {
     SKIP_WITHOUT_CONVERSIONS();
     Open(CoverArtMp3(), 1, 500, 1500);
     ASSERT_EQ(SaveAs("art.mp3"), TSaveResult::Done) << FWorkflow->LastMessage();
     ASSERT_TRUE(FWorkflow->CheckInputFile(Scratch("art.mp3")));
-    EXPECT_EQ(FWorkflow->FInputInfo.StreamCount, 1);
+    EXPECT_EQ(FWorkflow->FInputInfo.StreamCount, 2);
     EXPECT_NEAR(DecodeAudioFile(Scratch("art.mp3")).Seconds(), 1.0, 0.001);
 }
 

@@ -31,6 +31,22 @@ TEST(WorkflowRules, EncoderFollowsTheInputDecoderAndExtension) {
     EXPECT_EQ(EncoderFor("", ".mp3"), "");
 }
 
+// Bit rates no lossy codec uses (how some files report an unknown rate) leave the choice to the
+// encoder; MP2 in a .mp3 file is written by the MP2 muxer.
+TEST(WorkflowRules, AbsurdBitRatesAndMp2) {
+    EXPECT_EQ(EncoderBitRate(0), -1);
+    EXPECT_EQ(EncoderBitRate(-5), -1);
+    EXPECT_EQ(EncoderBitRate(2147483647), -1);
+    EXPECT_EQ(EncoderBitRate(4294967294), -1);
+    EXPECT_EQ(EncoderBitRate(1000000), 1000000);
+    EXPECT_EQ(EncoderBitRate(183000), 183000);
+    TOutputOptions options;
+    options.AudioCodec = "mp2";
+    ChooseAudioEncoder(".mp3", options);
+    EXPECT_EQ(options.AudioCodec, "mp2");
+    EXPECT_EQ(options.ForceFormat, "mp2");
+}
+
 TEST(WorkflowRules, WmaOutputAlwaysGetsWmav2WithoutVideo) {
     bool videoOff = false;
     EXPECT_EQ(EncoderFor("wmav1", ".wma", &videoOff), "wmav2");
@@ -45,7 +61,11 @@ TEST(WorkflowRules, ExtensionTests) {
     EXPECT_TRUE(IsSupportedExtension("song.ogg"));
     EXPECT_TRUE(IsSupportedExtension("song.mp"));
     EXPECT_FALSE(IsSupportedExtension("song"));
-    EXPECT_FALSE(IsSupportedExtension("song.flac"));
+    EXPECT_TRUE(IsSupportedExtension("song.flac"));
+    EXPECT_TRUE(IsSupportedExtension("song.OGA"));
+    EXPECT_TRUE(IsSupportedExtension("song.opus"));
+    EXPECT_TRUE(IsSupportedExtension("song.m4a"));
+    EXPECT_FALSE(IsSupportedExtension("song.mka"));
     EXPECT_FALSE(IsSupportedExtension("/a.mp3/song"));
     // "vn=1" is case-sensitive: an upper-case extension does not get it.
     EXPECT_TRUE(InputNeedsVideoOff("x.mp3"));

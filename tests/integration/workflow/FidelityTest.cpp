@@ -1,0 +1,115 @@
+// What a saved file keeps of its input beyond the audio: tags and cover pictures in both modes,
+// the input's own encoder (Opus, MP2, FLAC, VBR MP3), and cuts placed by the decoded samples.
+#include "WorkflowHarness.h"
+
+#include "FFPtr.h"
+#include "MediaApi.h"
+#include "MyUtils.h"
+#include "UnicodeProtocol.h"
+
+#include <map>
+
+namespace {
+
+// What the libraries read back from a written file.
+struct TFileFacts {
+    std::string Codec; // of the first audio stream
+    int64_t BitRate = 0;
+    int SampleRate = 0;
+    int Pictures = 0;                         // attached-picture streams
+    std::map<std::string, std::string> Tags; // the file's and its audio stream's
+};
+
+TFileFacts ReadFacts(const std::string& path) {
+    TFileFacts facts;
+    AVFormatContext* raw = nullptr;
+    if (OpenMediaInput(&raw, MediaFileName(path), nullptr, nullptr) < 0) return facts;
+    TInputContextPtr input(raw);
+    {
+        std::lock_guard<std::mutex> guard(CodecLock());
+        av::avformat_find_stream_info(raw, nullptr);
+    }
+    auto collect = [&](const AVDictionary* dict) {
+        const AVDictionaryEntry* tag = nullptr;
+        while ((tag = av::av_dict_get(dict, "", tag, AV_DICT_IGNORE_SUFFIX)))
+            facts.Tags[LowerCase(tag->key)] = tag->value;
+    };
+    collect(raw->metadata);
+    for (unsigned i = 0; i < raw->nb_streams; ++i) {
+        const AVStream* st = raw->streams[i];
+        if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) ++facts.Pictures;
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && facts.Codec.empty()) {
+            facts.Codec = av::avcodec_get_name(st->codecpar->codec_id);
+            facts.BitRate = st->codecpar->bit_rate > 0 ? st->codecpar->bit_rate : raw->bit_rate;
+            facts.SampleRate = st->codecpar->sample_rate;
+            collect(st->metadata);
+        }
+    }
+    return facts;
+}
+
+std::string FormatName(TMediaFormat format) {
+    static const std::map<TMediaFormat, std::string> kNames = {
+        {TMediaFormat::Mp3Cbr, "Mp3"}, {TMediaFormat::Ogg, "Ogg"},   {TMediaFormat::OggOpus, "Opus"},
+        {TMediaFormat::Wma, "Wma"},    {TMediaFormat::Wav16, "Wav"}, {TMediaFormat::Flac, "Flac"},
+        {TMediaFormat::M4a, "M4a"},    {TMediaFormat::Mp2, "Mp2"},   {TMediaFormat::Aac, "Aac"},
+    };
+    return kNames.at(format);
+}
+
+} // namespace
+
+class WorkflowTagsTravel : public WorkflowTest, public ::testing::WithParamInterface<TMediaFormat> {};
+
+// Tags and the cover picture reach the output of a select and of a delete (whose join reads only
+// untagged parts), and the output keeps the input's codec.
+TEST_P(WorkflowTagsTravel, InBothModesWithTheInputsCodec) {
+    SKIP_WITHOUT_CONVERSIONS();
+    const std::string input = TaggedMediaFile(GetParam());
+    const TFileFacts source = ReadFacts(input);
+    ASSERT_EQ(source.Pictures, HoldsCover(GetParam()) ? 1 : 0);
+    const std::string ext = MediaFormatExt(GetParam());
+    for (int mode : {1, 2}) {
+        SCOPED_TRACE(mode == 1 ? "select" : "delete");
+        Open(input, mode, 1000, 2500);
+        const std::string name = (mode == 1 ? "select" : "delete") + ext;
+        ASSERT_EQ(SaveAs(name), TSaveResult::Done) << FWorkflow->LastMessage();
+        TFileFacts out = ReadFacts(Scratch(name));
+        for (const auto& [key, value] : TestTags())
+            EXPECT_EQ(out.Tags[key], value) << key;
+        EXPECT_EQ(out.Pictures, source.Pictures);
+        EXPECT_EQ(out.Codec, source.Codec);
+        EXPECT_EQ(out.Tags.count("tlen"), 0u); // no claim about the old length
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, WorkflowTagsTravel,
+                         ::testing::Values(TMediaFormat::Mp3Cbr, TMediaFormat::Ogg, TMediaFormat::OggOpus,
+                                           TMediaFormat::Wma, TMediaFormat::Wav16, TMediaFormat::Flac,
+                                           TMediaFormat::M4a),
+                         [](const ::testing::TestParamInfo<TMediaFormat>& info) { return FormatName(info.param); });
+
+// MPEG layer II audio in a .mp3 file stays layer II, at its bit rate.
+TEST_F(WorkflowTest, Mp2InMp3StaysMp2) {
+    SKIP_WITHOUT_CONVERSIONS();
+    const std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Mp2, 4.0, 44100, 2, 192000});
+    Open(input, 1, 1000, 3000);
+    ASSERT_EQ(SaveAs("cut.mp3"), TSaveResult::Done) << FWorkflow->LastMessage();
+    const TFileFacts out = ReadFacts(Scratch("cut.mp3"));
+    EXPECT_EQ(out.Codec, "mp2");
+    EXPECT_EQ(out.BitRate, 192000);
+    EXPECT_NEAR(DecodeAudioFile(Scratch("cut.mp3")).Seconds(), 2.0, 0.03);
+}
+
+// A 96 kHz Vorbis file, whose bit rate the libraries cannot state, is cut by an encoder that
+// chooses its own rate.
+TEST_F(WorkflowTest, HighRateVorbisCuts) {
+    SKIP_WITHOUT_CONVERSIONS();
+    const std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Ogg, 3.0, 96000, 2, 0});
+    Open(input, 1, 500, 2000);
+    FWorkflow->FStreamInfo.BitRate = 4294967294; // what some files report
+    ASSERT_EQ(SaveAs("cut.ogg"), TSaveResult::Done) << FWorkflow->LastMessage();
+    TDecodedAudio cut = DecodeAudioFile(Scratch("cut.ogg"));
+    EXPECT_EQ(cut.SampleRate, 96000);
+    EXPECT_NEAR(cut.Seconds(), 1.5, 0.001);
+}
