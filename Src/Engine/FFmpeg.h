@@ -154,7 +154,8 @@ public:
     int64_t FRecordingTimestamp = 0;    // s
     int64_t FInputTsOffset = 0;         // µs
     std::vector<std::pair<std::string, std::string>> FMetadata; // pending tags of the next output
-    // Options no generic context knows, tried on the next output's muxer (e.g. WAV's "rf64").
+    // Options no generic context knows, tried on the next output's muxer (e.g. WAV's "rf64") and
+    // audio encoder (e.g. LAME's "abr").
     std::vector<std::pair<std::string, std::string>> FMuxerOptions;
     // The file whose tags and cover pictures the outputs get (OutputTags.cpp); empty: none.
     std::string FTagSource;

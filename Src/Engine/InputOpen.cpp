@@ -7,6 +7,7 @@
 #include "UnicodeProtocol.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -118,8 +119,11 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     int64_t seekTimestamp = FStartTime + fileStart;
     if (FStartTime != 0) {
         int64_t target = std::max(seekTimestamp - kSeekPreRoll, fileStart);
-        // Reading from the file's start needs no seek; a failed seek is not an error.
-        if (target > fileStart) av::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD);
+        // Reading from the file's start needs no seek; a failed seek is not an error. Ogg is read
+        // from its start: its granule positions may disagree with the decoded samples, and only
+        // decoding from the start places the audio by its sample count.
+        bool byCount = std::strcmp(ic->iformat->name, "ogg") == 0;
+        if (target > fileStart && !byCount) av::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD);
         FStartTime = 0;
     }
 

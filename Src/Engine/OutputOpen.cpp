@@ -240,6 +240,10 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc) {
     } else {
         CopyOptionsToContext(&FOptionContexts, enc, FOptionContexts.CodecOptions[AVMEDIA_TYPE_AUDIO],
                              AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_AUDIO_PARAM);
+        // Options no generic context knows that the encoder itself has (LAME's "abr").
+        for (const auto& [name, value] : FMuxerOptions)
+            if (enc->priv_data && av::av_opt_find(enc->priv_data, name.c_str(), nullptr, 0, 0))
+                av::av_opt_set(enc->priv_data, name.c_str(), value.c_str(), 0);
         if (FAudioQScale > -99999.0f) {
             enc->flags |= AV_CODEC_FLAG_QSCALE;
             enc->global_quality = static_cast<int>(FAudioQScale * FF_QP2LAMBDA);

@@ -89,6 +89,7 @@ bool TSaveWorkflow::SetUpSegment(const std::string& input, const std::string& ou
         outputOptions.AudioCodec = FStreamInfo.CodecName;
         outputOptions.AudioBitrate = EncoderBitRate(FStreamInfo.BitRate);
         ChooseAudioEncoder(outputOptions.FileExt, outputOptions);
+        ApplyVariableBitRate(FStreamInfo, outputOptions);
         outputOptions.TagsFrom = input;
     }
     FFConverter.ThreadPriority = tpNormal;
@@ -137,6 +138,7 @@ bool TSaveWorkflow::JoinFiles(const std::vector<std::string>& files, const std::
     outputOptions.AudioSampleRate = ToInt32(FStreamInfo.SampleRate);
     outputOptions.AudioBitrate = EncoderBitRate(FStreamInfo.BitRate);
     ChooseAudioEncoder(outputOptions.FileExt, outputOptions);
+    ApplyVariableBitRate(FStreamInfo, outputOptions);
     // The parts carry no tags: the output takes them from the added file.
     outputOptions.TagsFrom = InputFile;
     FFConverter.ThreadPriority = tpNormal;
@@ -164,6 +166,7 @@ void TSaveWorkflow::BeginConversion(int64_t expectedMs) {
     }
     FOutcome = TOutcome();
     FExpectedMs = expectedMs;
+    FReachedMs = -1;
 }
 
 bool TSaveWorkflow::RunAndWait(const std::string& output, TConversionStep step) {
@@ -184,9 +187,12 @@ bool TSaveWorkflow::RunAndWait(const std::string& output, TConversionStep step) 
     if (!stopped && !FOutcome.Succeeded) {
         FOutcome.Message =
             !FTaskMessage.empty() ? FTaskMessage : Format(kConversionUnfinished, step.Inputs[0].c_str());
-    } else if (FOutcome.Succeeded && !FileExists(output)) {
-        // The engine removes an output it wrote nothing into.
+    } else if (FOutcome.Succeeded && (!FileExists(output) || FReachedMs == 0)) {
+        // No sample reached the output (the engine removes an output it wrote nothing into; one
+        // with tags or pictures holds them alone).
+        if (FileExists(output)) FileOps::RemoveFile(output);
         FOutcome.Succeeded = false;
+        FOutcome.NoAudio = true;
         FOutcome.Message = Format(kNoAudioWritten, step.Inputs[0].c_str());
     }
     return true;
@@ -210,6 +216,7 @@ void TSaveWorkflow::FFConverterProgress(int32_t index, int32_t frameNumber, int3
                                         int32_t currentDuration, float quality, float bitRate,
                                         int64_t currentSize, int32_t totalOutputDuration) {
     // Conversion thread. A part that runs to the end of its input has no total of its own.
+    FReachedMs = currentDuration;
     int64_t total = totalOutputDuration > 0 ? totalOutputDuration : FExpectedMs;
     TProgressView view = ProgressView(FControl.TrimMode, FControl.ProgressBase, FControl.ProgressWeight,
                                       currentDuration, total);

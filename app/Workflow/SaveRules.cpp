@@ -87,6 +87,19 @@ void ChooseAudioEncoder(const std::string& outputExt, TOutputOptions& options) {
         options.AudioCodec = "libopus";
 }
 
+void ApplyVariableBitRate(const rInputStreamInfo& input, TOutputOptions& options) {
+    if (!input.VariableBitRate || options.AudioCodec != "libmp3lame") return;
+    std::string line;
+    if (input.VbrQuality >= 0) {
+        line = Format("aq=%d", int(input.VbrQuality));
+        options.AudioBitrate = -1;
+    } else if (options.AudioBitrate > 0) {
+        line = "abr=1"; // LAME's average bit rate mode: frames vary around the input's average
+    }
+    if (line.empty()) return;
+    options.ExtOptions = options.ExtOptions.empty() ? line : options.ExtOptions + "\n" + line;
+}
+
 int32_t EncoderBitRate(int64_t inputBitRate) {
     if (inputBitRate <= 0 || inputBitRate > kMaxLossyBitRate) return -1;
     return static_cast<int32_t>(inputBitRate);

@@ -60,6 +60,11 @@ TSaveResult TSaveWorkflow::SaveSelect(const std::string& outName) {
     TSaveResult result = WriteOutput(outName, [&](const std::string& name) {
         return ConvertSegment(InputFile, name, FTimeInfo.StartMark, FTimeInfo.EndMark);
     });
+    // The file's duration was an estimate and the start lies past its decoded end.
+    if (result == TSaveResult::Failed && FOutcome.NoAudio) {
+        SetBusy(1);
+        return Refuse(kStartBeyondEnd);
+    }
     return FinishSave(result);
 }
 

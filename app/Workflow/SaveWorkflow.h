@@ -34,6 +34,10 @@ struct rInputStreamInfo {
     int64_t Channels = 0;
     int64_t SampleRate = 0; // Hz
     int64_t BitRate = 0;    // bit/s
+    // MP3 only: frames of varying bit rates, re-encoded at a variable rate too; the LAME quality
+    // (0 best .. 9) the input states, -1 when it states none (the average BitRate is then aimed at).
+    bool VariableBitRate = false;
+    int32_t VbrQuality = -1;
 };
 
 // The save flags of the window's control record.
@@ -121,6 +125,20 @@ bool IsSupportedExtension(const std::string& fileName);
 bool InputNeedsVideoOff(const std::string& fileName);
 // The save dialog's filter for a lower-case extension with its dot: "mp3 Files|*.mp3".
 std::string SaveDialogFilter(const std::string& ext);
+// How an MP3 file's frames are coded, from its first frames: a "Xing" header or frames of
+// different bit rates mean VBR; the LAME quality is the one its Xing header states (-1: none).
+struct TMp3BitRateMode {
+    bool Variable = false;
+    int32_t Quality = -1;
+};
+TMp3BitRateMode AnalyseMp3BitRate(const std::string& fileName);
+// The content format the libraries found is one that an input with this extension may hold
+// (true for extensions the intake does not list exactly, which the probe alone judges).
+bool ContentMatchesExtension(const std::string& ext, const std::string& demuxerName);
+// The output settings of a variable-bit-rate MP3 input: the LAME quality it states, or an average
+// bit rate aimed at the input's.
+void ApplyVariableBitRate(const rInputStreamInfo& input, TOutputOptions& options);
+
 // Adjusts Options.AudioCodec (holding the input's decoder name) to the encoder for outputExt. The
 // known encoders are those of the loaded codec library (the fixed list when it is not loaded).
 void ChooseAudioEncoder(const std::string& outputExt, TOutputOptions& options);
@@ -211,6 +229,7 @@ private:
     struct TOutcome {
         bool SetupFailed = false;
         bool Succeeded = false; // finished, no stop, no error
+        bool NoAudio = false;   // finished without a sample written (a start past the real end)
         std::string Message;    // the error text when it failed
     };
 
@@ -233,6 +252,7 @@ private:
     void BeginConversion(int64_t expectedMs);
     void WaitForTermination();
     bool CheckStreams();
+    std::string CheckAudioStream(const std::string& fileName);
     TSaveResult Refuse(const std::string& text);
     TSaveResult Fail(const std::string& text);
     void ShowMessage(TPromptKind kind, const std::string& caption, const std::string& text);
@@ -250,6 +270,8 @@ private:
     // Length of the running conversion's output (ms), for a missing total: written before the
     // conversion starts, read by its progress events.
     int64_t FExpectedMs = 0;
+    // Output time (ms) of the running conversion's last progress event; -1 before the first.
+    std::atomic<int64_t> FReachedMs{-1};
 
     // Filled by the termination events (their threads), read after the wait on the main thread.
     std::mutex FTaskLock;                   // guards FTaskFinished, FTaskException, FTaskMessage

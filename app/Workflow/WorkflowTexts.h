@@ -13,6 +13,13 @@ inline constexpr const char* kInformationCaption = "Information";
 inline constexpr const char* kAudioExtensions = ".mp3.aac.wav.wma.ogg.oga.opus.flac.m4a";
 inline constexpr const char* kUnsupportedFormat = "The file format is not supported. Please re-add files.";
 inline constexpr const char* kNotAudio = "The selected file can't be added because it is not audio format.";
+// Files whose audio could not be cut: no decoder, no sample rate or channels, or content of
+// another format than the extension says.
+inline constexpr const char* kNoDecoder = "The file's audio format can't be decoded. Please re-add files.";
+inline constexpr const char* kNoAudioParameters =
+    "The file's audio stream states no sample rate or no channels. Please re-add files.";
+inline constexpr const char* kExtensionMismatch =
+    "The file's content does not match its extension %s. Please re-add files.";
 
 // ---- Save --------------------------------------------------------------------------------------
 inline constexpr const char* kNoMarks = "Please set the starting point and ending point of the desired video "
@@ -43,6 +50,9 @@ inline constexpr const char* kLosslessWriteFailed = "%s: the lossless copy faile
 // Formats that cut at frame boundaries: how far the copy starts and ends from the marks (ms).
 inline constexpr const char* kLosslessFrameDistance =
     "Whole frames were copied: the cut lies %+.1f ms from the start mark and %+.1f ms from the end mark.";
+// A select whose start mark lies past the end of the decoded audio (the file's duration was an
+// estimate).
+inline constexpr const char* kStartBeyondEnd = "The starting point lies beyond the end of the file";
 // printf format of the progress text; the value is a percentage.
 inline constexpr const char* kProgressFormat = "Progress: %.2f%%";
 

@@ -1,13 +1,17 @@
 // What a saved file keeps of its input beyond the audio: tags and cover pictures in both modes,
 // the input's own encoder (Opus, MP2, FLAC, VBR MP3), and cuts placed by the decoded samples.
 #include "WorkflowHarness.h"
+#include "TestFiles.h"
 
 #include "FFPtr.h"
 #include "MediaApi.h"
 #include "MyUtils.h"
 #include "UnicodeProtocol.h"
 
+#include <fstream>
 #include <map>
+
+using namespace WorkflowText;
 
 namespace {
 
@@ -112,4 +116,73 @@ TEST_F(WorkflowTest, HighRateVorbisCuts) {
     TDecodedAudio cut = DecodeAudioFile(Scratch("cut.ogg"));
     EXPECT_EQ(cut.SampleRate, 96000);
     EXPECT_NEAR(cut.Seconds(), 1.5, 0.001);
+}
+// A Vorbis stream whose timestamps jump ahead of the decoded samples: the cut is placed by the
+// sample count, as a decoder that counts samples sees the file.
+TEST_F(WorkflowTest, VorbisGranuleJumpIsCutBySampleCount) {
+    SKIP_WITHOUT_CONVERSIONS();
+    const std::string input = GranuleJumpOgg(448);
+    TDecodedAudio source = DecodeAudioFile(input);
+    for (int mode : {1, 2}) {
+        SCOPED_TRACE(mode == 1 ? "select" : "delete");
+        Open(input, mode, 3500, 5000);
+        ASSERT_EQ(SaveAs(mode == 1 ? "select.ogg" : "delete.ogg"), TSaveResult::Done) << FWorkflow->LastMessage();
+        TDecodedAudio cut = DecodeAudioFile(Scratch(mode == 1 ? "select.ogg" : "delete.ogg"));
+        const int64_t start = 3500 * 441 / 10, end = 5000 * 441 / 10;
+        if (mode == 1) {
+            EXPECT_NEAR(double(FindOffsetInSource(source, cut, 2048, start, 4410)), double(start), 44.0);
+        } else {
+            TDecodedAudio tail;
+            tail.SampleRate = cut.SampleRate;
+            tail.Channels = cut.Channels;
+            tail.Samples.assign(cut.Samples.begin() + start * cut.Channels, cut.Samples.end());
+            EXPECT_NEAR(double(FindOffsetInSource(source, tail, 1024, end, 4410)), double(end), 44.0);
+        }
+    }
+}
+
+// A VBR MP3 is re-encoded at a variable rate whose average stays within 15 % of the input's.
+TEST_F(WorkflowTest, VbrMp3StaysVbr) {
+    SKIP_WITHOUT_CONVERSIONS();
+    const std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Mp3Vbr, 6.0});
+    Open(input, 1, 1000, 5000);
+    ASSERT_TRUE(FWorkflow->FStreamInfo.VariableBitRate);
+    ASSERT_EQ(SaveAs("cut.mp3"), TSaveResult::Done) << FWorkflow->LastMessage();
+    EXPECT_TRUE(AnalyseMp3BitRate(Scratch("cut.mp3")).Variable);
+    const double in = double(ReadFacts(input).BitRate), out = double(ReadFacts(Scratch("cut.mp3")).BitRate);
+    EXPECT_NEAR(out / in, 1.0, 0.15) << in << " -> " << out;
+    // A CBR input stays CBR.
+    EXPECT_FALSE(AnalyseMp3BitRate(TestMediaFile(TMediaSpec{TMediaFormat::Mp3Cbr, 3.0})).Variable);
+}
+
+// Files a save could not cut are refused by the intake with their reason.
+TEST_F(WorkflowTest, IntakeRefusesUndecodableAndMislabelledAudio) {
+    std::string wav = ReadAll(TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 1.0}));
+    std::string silentRate = wav, noChannels = wav;
+    silentRate.replace(24, 4, std::string(4, '\0')); // sample rate 0
+    noChannels.replace(22, 2, std::string(2, '\0')); // 0 channels
+    { std::ofstream(Scratch("rate0.wav"), std::ios::binary) << silentRate; }
+    { std::ofstream(Scratch("channels0.wav"), std::ios::binary) << noChannels; }
+    const std::pair<std::string, std::string> cases[] = {
+        {UnknownCodecWav(), kNoDecoder},
+        {CopyIn(TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 1.0}), "wav.mp3"), Format(kExtensionMismatch, ".mp3")},
+        {Scratch("rate0.wav"), ""},
+        {Scratch("channels0.wav"), ""},
+    };
+    for (const auto& [file, message] : cases) {
+        FMessages.clear();
+        EXPECT_FALSE(FWorkflow->CheckInputFile(file)) << file;
+        ASSERT_EQ(FMessages.size(), 1u) << file;
+        if (!message.empty()) EXPECT_EQ(FMessages[0], message);
+        EXPECT_FALSE(FMessages[0].empty());
+    }
+}
+
+// A start past the decoded end (a duration that was an estimate) is refused; nothing is left.
+TEST_F(WorkflowTest, StartPastTheRealEndIsRefused) {
+    SKIP_WITHOUT_CONVERSIONS();
+    Open(TaggedMediaFile(TMediaFormat::Mp3Cbr), 1, 5000, 6000);
+    EXPECT_EQ(SaveAs("late.mp3"), TSaveResult::Refused);
+    EXPECT_EQ(FMessages, std::vector<std::string>{kStartBeyondEnd});
+    EXPECT_TRUE(ScratchEntries().empty());
 }

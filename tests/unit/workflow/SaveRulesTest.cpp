@@ -47,6 +47,30 @@ TEST(WorkflowRules, AbsurdBitRatesAndMp2) {
     EXPECT_EQ(options.ForceFormat, "mp2");
 }
 
+// A VBR MP3 input: the LAME quality it states, else LAME's average mode at its bit rate.
+TEST(WorkflowRules, VariableBitRateFollowsTheInput) {
+    rInputStreamInfo input;
+    input.VariableBitRate = true;
+    input.VbrQuality = 2;
+    TOutputOptions options;
+    options.AudioCodec = "libmp3lame";
+    options.AudioBitrate = 183000;
+    ApplyVariableBitRate(input, options);
+    EXPECT_EQ(options.ExtOptions, "aq=2");
+    EXPECT_EQ(options.AudioBitrate, -1);
+    input.VbrQuality = -1;
+    options = TOutputOptions{};
+    options.AudioCodec = "libmp3lame";
+    options.AudioBitrate = 183000;
+    ApplyVariableBitRate(input, options);
+    EXPECT_EQ(options.ExtOptions, "abr=1");
+    EXPECT_EQ(options.AudioBitrate, 183000);
+    input.VariableBitRate = false;
+    options = TOutputOptions{};
+    ApplyVariableBitRate(input, options);
+    EXPECT_TRUE(options.ExtOptions.empty());
+}
+
 TEST(WorkflowRules, WmaOutputAlwaysGetsWmav2WithoutVideo) {
     bool videoOff = false;
     EXPECT_EQ(EncoderFor("wmav1", ".wma", &videoOff), "wmav2");
