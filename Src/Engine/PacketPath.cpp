@@ -56,18 +56,39 @@ int64_t SamplesBefore(const TSampleClock& c, int64_t boundaryUs) {
 // first frame has anchored the clock, every later frame of the same input lies where the samples
 // before it end: container stamps that disagree with the sample count (Ogg granule positions that
 // jump, single frames stamped off their place at a change of Vorbis block size) do not move it.
-// A new anchor is taken only where the sample rate or the file's offset changes (the next input of
-// a join, a timestamp discontinuity the loop corrected).
-void UpdateClock(TInputStreamState& ist, const AVFrame* frame) {
+// A new anchor is taken where the sample rate or the file's offset changes (the next input of a
+// join, a timestamp discontinuity the loop corrected), and, with audio sync on (`followStamps`:
+// the request to follow the timestamps), where two frames in a row are off in the same direction
+// (a gap, timestamps that drift) or at once for a jump of a second or more.
+void UpdateClock(TInputStreamState& ist, const AVFrame* frame, bool followStamps) {
     TSampleClock& c = ist.Clock;
     const AVRational tb = ist.Stream->time_base;
     const int rate = frame->sample_rate;
     int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
     bool anchored = c.Pts != AV_NOPTS_VALUE && c.Rate == rate && c.ShiftUs == ist.PacketShiftUs;
-    if (anchored) return;
-    if (pts == AV_NOPTS_VALUE) { // no timestamp at all: continue from where the stream is expected to be
-        c = TSampleClock{ist.NextPts != AV_NOPTS_VALUE ? ist.NextPts : ist.Pts, kMicroseconds, 0, 0, rate};
+    if (anchored && !followStamps) return;
+    if (pts == AV_NOPTS_VALUE) {
+        if (!anchored) // no timestamp at all: continue from where the stream is expected to be
+            c = TSampleClock{ist.NextPts != AV_NOPTS_VALUE ? ist.NextPts : ist.Pts, kMicroseconds, 0, 0,
+                             rate};
         return;
+    }
+    if (anchored && c.TimeBase.num == tb.num && c.TimeBase.den == tb.den) {
+        int64_t predicted = c.Pts + av::av_rescale_q(c.Samples, AVRational{1, rate}, tb);
+        int64_t tolerance =
+            std::max<int64_t>(1, av::av_rescale_q_rnd(1, AVRational{1, rate}, tb, AV_ROUND_UP));
+        int64_t deviation = pts - predicted;
+        if (std::llabs(deviation) <= tolerance) {
+            c.Deviations = 0;
+            return;
+        }
+        bool jump = std::llabs(av::av_rescale_q(deviation, tb, kMicroseconds)) >= 1000000;
+        bool confirmed = c.Deviations > 0 && (deviation > 0) == (c.Deviation > 0);
+        if (!jump && !confirmed) {
+            c.Deviation = deviation;
+            c.Deviations = 1;
+            return;
+        }
     }
     c = TSampleClock{pts, tb, ist.PacketShiftUs, 0, rate};
 }
@@ -150,7 +171,7 @@ void TCustomFFmpeg::DeliverFrame(int index, AVFrame* frame) {
     const int count = frame->nb_samples;
     if (rate <= 0 || count <= 0) return;
 
-    UpdateClock(ist, frame);
+    UpdateClock(ist, frame, FAudioSyncMethod != 0);
     ist.Pts = ClockMicroseconds(ist.Clock);
     TSampleClock after = ist.Clock;
     after.Samples += count;
