@@ -31,21 +31,74 @@ int16_t CodeOf(float v) {
     return CodeOf(static_cast<double>(v));
 }
 
-template <class T> TPeak PeakOf(const T* p, size_t stride, int count) {
-    T low = p[0], high = p[0];
-    if (stride == 1) {
-        for (int i = 1; i < count; ++i) {
-            low = std::min(low, p[i]);
-            high = std::max(high, p[i]);
+// Min and max of `frames` interleaved frames per channel. Lane k of the fixed-width accumulators
+// always holds channel k % Channels, so the inner loop has no channel arithmetic and vectorises.
+template <class T, int Channels> void InterleavedPeaks(const T* p, int frames, TPeak* out) {
+    constexpr int kLanes = Channels * (16 / Channels);
+    T low[kLanes], high[kLanes];
+    for (int k = 0; k < kLanes; ++k)
+        low[k] = high[k] = p[k % Channels];
+    const int total = frames * Channels;
+    int i = 0;
+    for (; i + kLanes <= total; i += kLanes)
+        for (int k = 0; k < kLanes; ++k) {
+            low[k] = p[i + k] < low[k] ? p[i + k] : low[k];
+            high[k] = p[i + k] > high[k] ? p[i + k] : high[k];
         }
-    } else {
-        for (int i = 1; i < count; ++i) {
-            T v = p[static_cast<size_t>(i) * stride];
-            low = std::min(low, v);
-            high = std::max(high, v);
-        }
+    for (; i < total; ++i) {
+        int c = i % Channels;
+        low[c] = p[i] < low[c] ? p[i] : low[c];
+        high[c] = p[i] > high[c] ? p[i] : high[c];
     }
-    return TPeak{CodeOf(low), CodeOf(high)};
+    for (int c = 0; c < Channels; ++c) {
+        T lo = low[c], hi = high[c];
+        for (int k = c + Channels; k < kLanes; k += Channels) {
+            lo = low[k] < lo ? low[k] : lo;
+            hi = high[k] > hi ? high[k] : hi;
+        }
+        out[c].Add(TPeak{CodeOf(lo), CodeOf(hi)});
+    }
+}
+
+// Any channel count: one strided pass per channel.
+template <class T> void StridedPeaks(const T* p, int frames, int channels, TPeak* out) {
+    for (int c = 0; c < channels; ++c) {
+        T lo = p[c], hi = p[c];
+        for (int i = 1; i < frames; ++i) {
+            T v = p[static_cast<size_t>(i) * channels + c];
+            lo = v < lo ? v : lo;
+            hi = v > hi ? v : hi;
+        }
+        out[c].Add(TPeak{CodeOf(lo), CodeOf(hi)});
+    }
+}
+
+template <class T> void AddPeaks(const T* p, int frames, int channels, TPeak* out) {
+    if (channels == 1)
+        InterleavedPeaks<T, 1>(p, frames, out);
+    else if (channels == 2)
+        InterleavedPeaks<T, 2>(p, frames, out);
+    else
+        StridedPeaks(p, frames, channels, out);
+}
+
+template <class T> void AddTypedPeaks(const AVFrame& frame, int offset, int count, int channels, TPeak* out) {
+    const int frameChannels = frame.ch_layout.nb_channels;
+    if (IsPlanarFormat(frame.format)) {
+        for (int c = 0; c < std::min(channels, frameChannels); ++c)
+            AddPeaks(reinterpret_cast<const T*>(frame.extended_data[c]) + offset, count, 1, out + c);
+    } else if (frameChannels == channels) {
+        AddPeaks(reinterpret_cast<const T*>(frame.extended_data[0]) + static_cast<size_t>(offset) * channels,
+                 count, channels, out);
+    } else {
+        // A stream whose channel count changed: the channels the summary has.
+        std::vector<TPeak> all(static_cast<size_t>(frameChannels));
+        AddPeaks(reinterpret_cast<const T*>(frame.extended_data[0]) +
+                     static_cast<size_t>(offset) * frameChannels,
+                 count, frameChannels, all.data());
+        for (int c = 0; c < std::min(channels, frameChannels); ++c)
+            out[c].Add(all[c]);
+    }
 }
 
 } // namespace
@@ -75,27 +128,23 @@ int PackedFormat(int format) {
     }
 }
 
-TPeak FramePeak(const AVFrame& frame, int channel, int offset, int count) {
-    if (count <= 0 || channel >= frame.ch_layout.nb_channels) return TPeak{};
-    bool planar = IsPlanarFormat(frame.format);
-    size_t stride = planar ? 1 : static_cast<size_t>(frame.ch_layout.nb_channels);
-    size_t first = planar ? static_cast<size_t>(offset) : static_cast<size_t>(offset) * stride + channel;
-    const uint8_t* data = frame.extended_data[planar ? channel : 0];
+void AddFramePeaks(const AVFrame& frame, int offset, int count, int channels, TPeak* out) {
+    if (count <= 0) return;
     switch (PackedFormat(frame.format)) {
     case AV_SAMPLE_FMT_U8:
-        return PeakOf(data + first, stride, count);
+        return AddTypedPeaks<uint8_t>(frame, offset, count, channels, out);
     case AV_SAMPLE_FMT_S16:
-        return PeakOf(reinterpret_cast<const int16_t*>(data) + first, stride, count);
+        return AddTypedPeaks<int16_t>(frame, offset, count, channels, out);
     case AV_SAMPLE_FMT_S32:
-        return PeakOf(reinterpret_cast<const int32_t*>(data) + first, stride, count);
+        return AddTypedPeaks<int32_t>(frame, offset, count, channels, out);
     case AV_SAMPLE_FMT_S64:
-        return PeakOf(reinterpret_cast<const int64_t*>(data) + first, stride, count);
+        return AddTypedPeaks<int64_t>(frame, offset, count, channels, out);
     case AV_SAMPLE_FMT_FLT:
-        return PeakOf(reinterpret_cast<const float*>(data) + first, stride, count);
+        return AddTypedPeaks<float>(frame, offset, count, channels, out);
     case AV_SAMPLE_FMT_DBL:
-        return PeakOf(reinterpret_cast<const double*>(data) + first, stride, count);
+        return AddTypedPeaks<double>(frame, offset, count, channels, out);
     default:
-        return TPeak{};
+        return;
     }
 }
 
@@ -114,8 +163,7 @@ void TBinWriter::Add(int64_t first, const AVFrame& frame, int offset, int count)
             CloseBin();
             FBin = bin;
         }
-        for (int c = 0; c < FChannels; ++c)
-            FCurrent[c].Add(FramePeak(frame, c, offset, n));
+        AddFramePeaks(frame, offset, n, FChannels, FCurrent.data());
         pos += n;
         offset += n;
         count -= n;

@@ -30,8 +30,8 @@ private:
     std::vector<TPeak> FBatch;   // finished bins not yet in the summary
 };
 
-// The min/max of `count` samples of one channel of a decoded frame from `offset` on, as 16-bit
-// codes (float samples scaled by 32768 and rounded, wider integers shifted down).
-TPeak FramePeak(const AVFrame& frame, int channel, int offset, int count);
+// Merges into out[0..channels) the min/max of `count` frames of a decoded frame from `offset` on,
+// as 16-bit codes (float samples scaled by 32768 and rounded, wider integers shifted down).
+void AddFramePeaks(const AVFrame& frame, int offset, int count, int channels, TPeak* out);
 bool IsPlanarFormat(int format); // an AVSampleFormat with one plane per channel
 int PackedFormat(int format);    // the same sample type, interleaved

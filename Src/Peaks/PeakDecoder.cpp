@@ -9,11 +9,33 @@
 #include "UnicodeProtocol.h"
 
 #include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr double kSeekPrerollSeconds = 1.0; // MP3's bit reservoir needs a few frames
 constexpr int kReadRetries = 16;
+constexpr int kRawChunkBytes = 256 * 1024;
+
+// Little-endian PCM codecs whose bytes are the decoder's output, and that output's format.
+int RawSampleFormat(AVCodecID codec) {
+    switch (codec) {
+    case AV_CODEC_ID_PCM_U8:
+        return AV_SAMPLE_FMT_U8;
+    case AV_CODEC_ID_PCM_S16LE:
+        return AV_SAMPLE_FMT_S16;
+    case AV_CODEC_ID_PCM_S32LE:
+        return AV_SAMPLE_FMT_S32;
+    case AV_CODEC_ID_PCM_F32LE:
+        return AV_SAMPLE_FMT_FLT;
+    case AV_CODEC_ID_PCM_F64LE:
+        return AV_SAMPLE_FMT_DBL;
+    default:
+        return -1;
+    }
+}
 constexpr int kWavPacketBytes = 65536; // the WAV demuxer's 4 KiB default costs more in calls than in bytes
 
 } // namespace
@@ -22,6 +44,7 @@ TPeakDecoder::TPeakDecoder(const std::atomic<bool>& abort)
     : FAbort(abort), FPacket(av::av_packet_alloc()), FFrame(av::av_frame_alloc()) {}
 
 TPeakDecoder::~TPeakDecoder() {
+    if (FRawFd >= 0) ::close(FRawFd);
     std::lock_guard<std::mutex> guard(CodecLock());
     FCodec.reset();
 }
@@ -89,10 +112,68 @@ bool TPeakDecoder::Open(const std::string& fileName, std::string& error) {
         FFacts.DurationFrames = av::av_rescale_q(context->duration, AVRational{1, AV_TIME_BASE}, frameBase);
     FFacts.Seekable = context->pb && (context->pb->seekable & AVIO_SEEKABLE_NORMAL) &&
                       !(context->iformat->flags & AVFMT_NOTIMESTAMPS) && FFacts.DurationFrames > 0;
+    TryRawPcm(fileName);
     return true;
 }
 
+void TPeakDecoder::TryRawPcm(const std::string& fileName) {
+    const AVCodecParameters* par = FStream->codecpar;
+    int format = RawSampleFormat(par->codec_id);
+    if (format < 0 || std::strcmp(FFormat->iformat->name, "wav") != 0 || !FFacts.Seekable ||
+        par->block_align !=
+            FFacts.Channels * av::av_get_bytes_per_sample(static_cast<AVSampleFormat>(format)))
+        return;
+    // The first packet starts at the first sample.
+    if (av::av_read_frame(FFormat.get(), FPacket.get()) < 0) return;
+    int64_t start = FPacket->pos;
+    av::av_packet_unref(FPacket.get());
+    int fd = start >= 0 ? ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) {
+        av::av_seek_frame(FFormat.get(), FStream->index, FOriginTs, AVSEEK_FLAG_BACKWARD);
+        return;
+    }
+    FRawFd = fd;
+    FRawFormat = format;
+    FRawBlockAlign = par->block_align;
+    FRawDataStart = start;
+    FRawBuffer.resize(static_cast<size_t>(kRawChunkBytes / FRawBlockAlign * FRawBlockAlign));
+}
+
+TDecodeEnd TPeakDecoder::RunRaw(int64_t start, int64_t end, const TSink& sink) {
+    int64_t last = end >= 0 ? std::min(end, FFacts.DurationFrames) : FFacts.DurationFrames;
+    int64_t frame = std::max(start, FRawNext);
+    uint8_t* planes[1] = {FRawBuffer.data()};
+    AVFrame block{};
+    block.format = FRawFormat;
+    block.ch_layout.nb_channels = FFacts.Channels;
+    block.extended_data = planes;
+    while (frame < last) {
+        if (FAbort.load()) return TDecodeEnd::Stopped;
+        size_t want =
+            static_cast<size_t>(std::min<int64_t>(last - frame, FRawBuffer.size() / FRawBlockAlign)) *
+            FRawBlockAlign;
+        size_t got = 0;
+        while (got < want) {
+            ssize_t n = ::pread(FRawFd, FRawBuffer.data() + got, want - got,
+                                FRawDataStart + frame * FRawBlockAlign + static_cast<int64_t>(got));
+            if (n <= 0 && !(n < 0 && errno == EINTR)) break;
+            if (n > 0) got += static_cast<size_t>(n);
+        }
+        int frames = static_cast<int>(got / FRawBlockAlign);
+        if (frames == 0) return TDecodeEnd::ReadFailed; // the file ends before its header says
+        block.nb_samples = frames;
+        sink(frame, block, 0, frames);
+        frame += frames;
+        FRawNext = frame;
+    }
+    return end >= 0 && frame >= end ? TDecodeEnd::Reached : TDecodeEnd::Ended;
+}
+
 bool TPeakDecoder::SeekBefore(int64_t frame) {
+    if (FRawFd >= 0) {
+        FRawNext = 0; // Run starts where it is asked to
+        return true;
+    }
     int64_t target = frame - static_cast<int64_t>(kSeekPrerollSeconds * FFacts.SampleRate);
     if (target <= 0) return true; // decoding from the start gets there without a seek
     int64_t ts = FOriginTs + av::av_rescale_q(target, AVRational{1, FFacts.SampleRate}, FStream->time_base);
@@ -173,6 +254,7 @@ int TPeakDecoder::ReadAndSend() {
 }
 
 TDecodeEnd TPeakDecoder::Run(int64_t start, int64_t end, const TSink& sink) {
+    if (FRawFd >= 0) return RunRaw(start, end, sink);
     for (;;) {
         if (FAbort.load()) return TDecodeEnd::Stopped;
         if (FHaveFrame) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <vector>
 
 struct TAudioFacts {
     int Channels = 0;
@@ -49,6 +50,8 @@ public:
 
 private:
     static int InterruptCallback(void* opaque);
+    void TryRawPcm(const std::string& fileName);
+    TDecodeEnd RunRaw(int64_t start, int64_t end, const TSink& sink);
     bool PlaceFrame();
     bool DeliverFrame(int64_t start, int64_t end, const TSink& sink);
     int ReadAndSend();
@@ -71,6 +74,15 @@ private:
     bool FReadFailed = false;
     int FReadRetries = 0; // read errors in a row
     int FDecodeErrors = 0;
+
+    // PCM in a WAV file is read straight from the file: its frames lie one after the other from
+    // FRawDataStart on, and neither the demuxer nor the decoder would change a byte of them.
+    int FRawFd = -1;
+    int FRawFormat = -1; // the sample format of the bytes
+    int FRawBlockAlign = 0;
+    int64_t FRawDataStart = 0;
+    int64_t FRawNext = 0; // the next frame to read
+    std::vector<uint8_t> FRawBuffer;
 };
 
 // Sample `index` of channel `channel` of a decoded frame, as -1..1 (any sample format).

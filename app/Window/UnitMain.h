@@ -28,6 +28,7 @@ class QTimer;
 class QToolButton;
 class TAnchorLayout;
 class TPlayScreen;
+class TOverviewView;
 class TTrackBar;
 
 // The times of the open file (rTimeInfo), its audio stream (rInputStreamInfo) and the save flags
@@ -106,6 +107,7 @@ public:
     // Typed mark times (display time, "m:ss.zzz" or milliseconds): true when applied; a refusal
     // shows why. `start` picks the start mark.
     bool ApplyTypedMark(bool start, const std::string& text);
+    void actToggleOverviewExecute();
     // Opens the editor over labTimeS (start) or labTimeE.
     void EditMark(bool start);
     TPrelisten Prelisten() const { return FPrelisten; }
@@ -127,6 +129,7 @@ public:
 
     // ---- Controls --------------------------------------------------------------------------
     TPlayScreen* memPlayScreen = nullptr;
+    TOverviewView* memOverview = nullptr; // in the play screen's place; W switches
     QFrame* panInformation = nullptr;
     QLabel* labOne = nullptr;
     QLabel* labStartTime = nullptr;
@@ -177,6 +180,7 @@ public:
     QAction* actPrelisten = nullptr;
     QAction* actSaveFile = nullptr;
     QAction* actStopSave = nullptr;
+    QAction* actToggleOverview = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -198,6 +202,9 @@ private:
     void CreateKeys();
     void CreateMarkEditors();
     void AnchorControls();
+    void CreateOverview();
+    void SyncOverview(); // the marks and the mode to the overview
+    void OverviewMarkDragged(bool start, int64_t ms);
     // The position shown (label and bar) and kept as PlayTime; MoveTo also seeks the player there.
     void ShowPosition(int64_t t);
     void MoveTo(int64_t t);

@@ -249,6 +249,7 @@ void TfrmMain::CreateControls() {
 
     CreateMarkEditors();
     AnchorControls();
+    CreateOverview();
 }
 
 // At the base size every control is at its place; a larger window gives the play screen (and the

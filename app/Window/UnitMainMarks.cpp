@@ -95,6 +95,7 @@ void TfrmMain::UpdateModeButtons() {
     bbDeleteAudio->setChecked(FSaveControl.TrimMode == 2);
     bool selection = FTimeInfo.EndMark > FTimeInfo.StartMark;
     actPrelisten->setEnabled(selection && bbCutEndTime->isEnabled());
+    SyncOverview();
 }
 
 // ---- Typed marks ------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // TfrmMain: file intake, playback control, the position bar, the marks and the trim modes.
 #include "UnitMain.h"
 
+#include "OverviewView.h"
 #include "PlayScreen.h"
 #include "TrackBar.h"
 #include "UnitConst.h"
@@ -48,6 +49,7 @@ bool TfrmMain::OpenInputFile(const std::string& FileName) {
         ShowMessage(FFPlayer->LastErrMsg);
         FWorkflow->InputFile.clear();
         memPlayScreen->ClearFrame();
+        memOverview->CloseFile();
         ResetControls(0);
         panInformation->show();
         bbAddRemoveFile->setProperty("Tag", 0);
@@ -55,6 +57,7 @@ bool TfrmMain::OpenInputFile(const std::string& FileName) {
         return false;
     }
     FWorkflow->InputFile = FileName;
+    memOverview->OpenFile(FileName, FTimeInfo.TotalTime);
     odInputFile.FileName = FileName; // the next open dialog starts beside it
     ResetControls(1);
     FControl.Following = true;
@@ -87,6 +90,7 @@ void TfrmMain::FFPlayerPosition(int64_t APTS) {
     FTimeInfo.PlayTime = APTS;
     SetLabel(labRunTime, QString::fromStdString(FormatMediaTime(APTS)));
     if (APTS > 0 && FTimeInfo.TotalTime > 0 && FControl.Following) stbPosition->SetPosition(BarValue(APTS));
+    memOverview->SetPosition(APTS);
     if (FPrelisten != TPrelisten::Off) PrelistenPosition(APTS);
 }
 
@@ -105,6 +109,7 @@ void TfrmMain::ShowPosition(int64_t t) {
     FTimeInfo.PlayTime = t;
     SetLabel(labRunTime, QString::fromStdString(FormatMediaTime(t)));
     stbPosition->SetPosition(BarValue(t));
+    memOverview->SetPosition(t);
 }
 
 // While paused the player reports nothing until it plays again, so the window shows the place.

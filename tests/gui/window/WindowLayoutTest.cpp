@@ -3,6 +3,7 @@
 #include "WindowFixture.h"
 
 #include "FFmpegLoader.h"
+#include "OverviewView.h"
 #include "MyUtils.h"
 #include "UnitConst.h"
 #include "UnitFunction.h"
@@ -115,11 +116,12 @@ TEST_F(WindowTest, EnlargedWindowGrowsThePlayScreenAndKeepsTheControlsAtTheEdges
     const int dx = 300, dy = 200;
     frm->resize(704 + dx, 246 + dy);
     EXPECT_EQ(frm->memPlayScreen->geometry(), QRect(11, 30, 682 + dx, 60 + dy));
+    EXPECT_EQ(frm->memOverview->geometry(), frm->memPlayScreen->geometry()); // in its place
     EXPECT_EQ(frm->panInformation->geometry(), QRect(12, 31, 680 + dx, 58 + dy));
     EXPECT_EQ(frm->labOne->x(), 160 + dx / 2); // in the middle of the panel, as at the base size
     for (auto [w, r] : base) {
         SCOPED_TRACE(w->objectName().toStdString());
-        if (w == frm->memPlayScreen || w == frm->panInformation) continue;
+        if (w == frm->memPlayScreen || w == frm->panInformation || w == frm->memOverview) continue;
         QRect now = w->geometry();
         bool below = r.top() >= 90, right = r.left() >= 540, wide = r.width() >= 550;
         EXPECT_EQ(now.top(), r.top() + (below ? dy : 0));

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 
 namespace {
 
@@ -98,6 +99,17 @@ TEST_F(PeaksTest, BrokenFilesDrawWhatDecodesAndEmptyFilesFailWithTheOpenError) {
     ASSERT_EQ(built.size(), 1u);
     EXPECT_GT(built[0].End, 44100 / 2);
     EXPECT_LT(built[0].End, builder.TotalFrames());
+
+    // A WAV cut short (read straight from the file): everything it holds, up to its last sample.
+    std::string wav = TestMediaFile({TMediaFormat::Wav16, 30.0, 44100, 2, 0});
+    std::string shortWav = TestMediaFolder() + "peaks-short.wav";
+    std::filesystem::copy_file(wav, shortWav, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::resize_file(shortWav, std::filesystem::file_size(wav) * 6 / 10);
+    builder.Start(shortWav);
+    ASSERT_TRUE(builder.Wait());
+    EXPECT_NEAR(double(builder.DecodedFrames()), 0.6 * 30 * 44100, 44100 * 0.1);
+    EXPECT_EQ(builder.DecodedFrames(), builder.TotalFrames());
+    EXPECT_FALSE(builder.Summary()->Bins(1, builder.Summary()->BinCount() - 1, 1)[0].Empty());
 
     // Damaged in the middle: audio on both sides of the damage; what the damage took is missing
     // from the promised length, as when the file is played or cut.
