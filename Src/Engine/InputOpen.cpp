@@ -88,10 +88,15 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     ic->subtitle_codec_id = static_cast<AVCodecID>(subtitleId);
     CopyOptionsToContext(&FOptionContexts, ic, FOptionContexts.FormatOptions, AV_OPT_FLAG_DECODING_PARAM);
     ic->flags |= AVFMT_FLAG_NONBLOCK;
+    // Reads give up once the conversion is asked to stop.
+    ic->interrupt_callback.callback = [](void* engine) {
+        return static_cast<TCustomFFmpeg*>(engine)->FStopRequested.load() ? 1 : 0;
+    };
+    ic->interrupt_callback.opaque = this;
 
-    int rc = OpenMediaInput(&ic, MediaFileName(fileName), FForcedInputFormat, &options.Dict);
+    int rc = OpenMediaInput(&ic, LocalMediaName(fileName), FForcedInputFormat, &options.Dict);
     if (rc < 0) { // the helper has freed the context
-        FLastError = FormatOpenError(fileName, InputOpenErrorCode(fileName, rc, FForcedInputFormat));
+        FLastError = MediaOpenErrorText(fileName, rc, FForcedInputFormat);
         return false;
     }
     TInputContextPtr input(ic);
@@ -102,7 +107,11 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
 
     {
         std::lock_guard<std::mutex> lock(CodecLock()); // it may open and close decoders
-        rc = av::avformat_find_stream_info(ic, nullptr);
+        rc = FindMediaStreamInfo(ic);
+    }
+    if (rc == kErrReadBound) {
+        FLastError = MediaOpenErrorText(fileName, rc, FForcedInputFormat);
+        return false;
     }
     if (rc < 0 && FVerbose >= 0) {
         FLastError = Format(kMsgNoCodecParameters, fileName.c_str());
@@ -148,7 +157,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     decoders.clear();
     FInputTsOffsets[FInputFileCount] = FCopyTs ? FInputTsOffset : FInputTsOffset - seekTimestamp;
     if (FVerbose >= 0)
-        av::av_dump_format(FInputFiles[FInputFileCount], FInputFileCount, MediaFileName(fileName).c_str(), 0);
+        av::av_dump_format(FInputFiles[FInputFileCount], FInputFileCount, LocalMediaName(fileName).c_str(),
+                           0);
     ++FInputFileCount;
     return true;
 }

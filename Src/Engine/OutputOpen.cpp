@@ -45,7 +45,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
     bool joining = join && FInputFileCount > 1;
     CheckOutputFileRoom(joining ? FInputFileCount : 1);
 
-    const std::string mediaName = MediaFileName(fileName);
+    const std::string mediaName = LocalMediaName(fileName);
     const AVOutputFormat* format =
         FForcedOutputFormat ? FForcedOutputFormat : av::av_guess_format(nullptr, mediaName.c_str(), nullptr);
     // The feed format ("ffm" over http) no longer exists in the media libraries.

@@ -309,7 +309,7 @@ void TCustomFFmpeg::FilterPacket(TStreamWriter& w, size_t filterIndex, AVPacket*
             char reason[AV_ERROR_MAX_STRING_SIZE] = {0};
             av::av_strerror(rc, reason, sizeof reason);
             FFLogger().Log(this, llError, std::string(kMsgWriteFrame) + ": " + reason);
-            throw FFmpegException(FormatOpenError(kMsgWriteFrame, rc));
+            throw FFmpegException(std::string(kMsgWriteFrame) + ": " + reason);
         }
         return;
     }

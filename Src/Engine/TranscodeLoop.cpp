@@ -227,7 +227,7 @@ void TCustomFFmpeg::FinishRun() {
             char reason[AV_ERROR_MAX_STRING_SIZE] = {0};
             av::av_strerror(rc, reason, sizeof reason);
             FFLogger().Log(this, llError, std::string(kMsgWriteTrailer) + ": " + reason);
-            throw FFmpegException(FormatOpenError(kMsgWriteTrailer, rc));
+            throw FFmpegException(std::string(kMsgWriteTrailer) + ": " + reason);
         }
     }
     ReportProgress(true);

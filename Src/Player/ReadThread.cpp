@@ -105,14 +105,14 @@ bool TPlayback::OpenInput() {
     if (Owner.FrameWidth > 0 && Owner.FrameHeight > 0)
         av::av_dict_set(&options, "video_size", Format("%dx%d", Owner.FrameWidth, Owner.FrameHeight).c_str(),
                         0);
-    int rc = OpenMediaInput(&context, MediaFileName(FileName), nullptr, &options);
+    int rc = OpenMediaInput(&context, LocalMediaName(FileName), nullptr, &options);
     av::av_dict_free(&options);
     if (rc < 0) {
-        Owner.LastErrMsg = FormatOpenError(FileName, InputOpenErrorCode(FileName, rc, nullptr));
+        Owner.LastErrMsg = MediaOpenErrorText(FileName, rc, nullptr);
         return false;
     }
     FFormatContext = context;
-    if (av::avformat_find_stream_info(context, nullptr) < 0) {
+    if (FindMediaStreamInfo(context) < 0) {
         Owner.LastErrMsg = Format(kNoCodecParameters, FileName.c_str());
         return false;
     }

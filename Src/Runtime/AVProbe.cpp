@@ -78,18 +78,21 @@ bool TCustomAVProbe::LoadFile(const std::string& fileName, const std::string& fo
 
     FFormatContext = av::avformat_alloc_context();
     FOwnsContext = true;
-    int rc = FFormatContext ? OpenMediaInput(&FFormatContext, MediaFileName(fileName), format, nullptr)
+    // Every name is a local file; the conversion opens the same one the same way.
+    int rc = FFormatContext ? OpenMediaInput(&FFormatContext, LocalMediaName(fileName), format, nullptr)
                             : AVERROR(ENOMEM);
     if (rc < 0) { // the open has freed the context
         FFormatContext = nullptr;
-        LastErrMsg = FormatOpenError(fileName, InputOpenErrorCode(fileName, rc, format));
+        LastErrMsg = MediaOpenErrorText(fileName, rc, format);
         Close();
         return false;
     }
 
-    rc = av::avformat_find_stream_info(FFormatContext, nullptr);
+    rc = FindMediaStreamInfo(FFormatContext);
     if (rc < 0) {
-        LastErrMsg = Format("%s: could not find codec parameters", fileName.c_str());
+        LastErrMsg = rc == kErrReadBound || rc == AVERROR_EXIT
+                         ? MediaOpenErrorText(fileName, rc, format)
+                         : Format("%s: could not find codec parameters", fileName.c_str());
         Close();
         return false;
     }

@@ -1,9 +1,13 @@
 #include "UnicodeProtocol.h"
 
+#include "FFUtils.h"
 #include "MediaApi.h"
 #include "MyUtils.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -21,15 +25,40 @@ const int kIoBufferSize = 64 * 1024;
 std::mutex gProtocolsLock; // guards gProtocols
 std::vector<std::string> gProtocols;
 
-// The state behind one custom AVIOContext: the open file.
+// The process-wide stop request for reads (set once by a command-line tool).
+std::atomic<bool (*)()> gInterruptCheck{nullptr};
+
+// The state behind one custom AVIOContext: the open file, and for inputs the read bound of the
+// open and the context's interrupt callback.
 struct TUnicodeFile {
     int Handle = -1;
+    int64_t BytesRead = 0;
+    int64_t ReadLimit = -1; // BytesRead at which reads give up; -1: no bound
+    bool LimitHit = false;
+    AVIOInterruptCB Interrupt{nullptr, nullptr};
 };
 
+bool Interrupted(const TUnicodeFile& file) {
+    bool (*check)() = gInterruptCheck.load();
+    if (check && check()) return true;
+    return file.Interrupt.callback && file.Interrupt.callback(file.Interrupt.opaque) != 0;
+}
+
 int ReadPacket(void* opaque, uint8_t* buffer, int size) {
-    int n = UnicodeRead(static_cast<TUnicodeFile*>(opaque)->Handle, buffer, size);
+    auto file = static_cast<TUnicodeFile*>(opaque);
+    if (Interrupted(*file)) return AVERROR_EXIT;
+    if (file->ReadLimit >= 0) {
+        if (file->BytesRead >= file->ReadLimit) {
+            file->LimitHit = true;
+            return AVERROR(EFBIG);
+        }
+        size = static_cast<int>(std::min<int64_t>(size, file->ReadLimit - file->BytesRead));
+    }
+    int n = UnicodeRead(file->Handle, buffer, size);
     if (n == 0) return AVERROR_EOF;
-    return n < 0 ? AVERROR(EIO) : n;
+    if (n < 0) return AVERROR(EIO);
+    file->BytesRead += n;
+    return n;
 }
 
 int WritePacket(void* opaque, uint8_t* buffer, int size) {
@@ -46,13 +75,41 @@ bool IsOurIo(const AVIOContext* pb) {
     return pb && pb->read_packet == ReadPacket;
 }
 
-// Creates the custom I/O over a unicode URL. Returns 0 or a negative AVERROR code.
-int OpenCustomIo(const std::string& url, int flags, AVIOContext** pb) {
+// Opens a local file for reading, regular files only: a FIFO would block in the open and a
+// device may never end. Returns the descriptor or a negative AVERROR code.
+int OpenLocalInput(const std::string& name) {
+    // Non-blocking, so that opening a FIFO returns at once; reads of a regular file ignore it.
+    int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return AVERROR(errno);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int code = S_ISDIR(st.st_mode) ? AVERROR(EISDIR) : kErrNotRegularFile;
+        ::close(fd);
+        return code;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+// Nested opens (playlist entries, references to other files) are never followed: a file names
+// only itself.
+int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+    return AVERROR(EPERM);
+}
+
+// Creates the custom I/O over a local name (writing) or descriptor (reading, fd >= 0). Returns 0
+// or a negative AVERROR code.
+int OpenCustomIo(const std::string& url, int flags, AVIOContext** pb, int fd = -1) {
     auto file = new TUnicodeFile();
-    int rc = UnicodeOpen(&file->Handle, url, flags);
-    if (rc < 0) {
-        delete file;
-        return rc;
+    if (fd >= 0) {
+        file->Handle = fd;
+    } else {
+        int rc = UnicodeOpen(&file->Handle, url, flags);
+        if (rc < 0) {
+            delete file;
+            return rc;
+        }
     }
     auto buffer = static_cast<unsigned char*>(av::av_malloc(kIoBufferSize));
     bool writable = (flags & AVIO_FLAG_WRITE) != 0;
@@ -139,6 +196,17 @@ std::string MediaFileName(const std::string& name) {
     return NeedsUnicodeName(name) ? EncodeUnicodeUrl(name) : name;
 }
 
+std::string LocalMediaName(const std::string& name) {
+    // Without a ":" the libraries take a name for a local file of that name.
+    bool plain = IsValidUtf8(name) && name.find(':') == std::string::npos;
+    return plain ? name : EncodeUnicodeUrl(name);
+}
+
+// The local file behind a name handed to OpenMediaInput / OpenMediaOutput.
+static std::string LocalFileOf(const std::string& name) {
+    return IsUnicodeUrl(name) ? DecodeUnicodeUrl(name) : name;
+}
+
 std::string DisplayFileName(const std::string& name) {
     return IsUnicodeUrl(name) ? DecodeUnicodeUrl(name) : name;
 }
@@ -212,15 +280,21 @@ int UnicodeClose(int handle) {
 
 int OpenMediaInput(AVFormatContext** ctx, const std::string& name, const AVInputFormat* format,
                    AVDictionary** options) {
-    if (!IsUnicodeUrl(name) || !UnicodeProtocolRegistered())
-        return av::avformat_open_input(ctx, name.c_str(), format, options);
-    AVIOContext* pb = nullptr;
-    int rc = OpenCustomIo(name, AVIO_FLAG_READ, &pb);
-    if (rc < 0) {
+    auto freeContext = [&] {
         if (*ctx) {
             av::avformat_free_context(*ctx);
             *ctx = nullptr;
         }
+    };
+    int fd = OpenLocalInput(LocalFileOf(name));
+    if (fd < 0) {
+        freeContext();
+        return fd;
+    }
+    AVIOContext* pb = nullptr;
+    int rc = OpenCustomIo(name, AVIO_FLAG_READ, &pb, fd);
+    if (rc < 0) {
+        freeContext();
         return rc;
     }
     if (!*ctx) *ctx = av::avformat_alloc_context();
@@ -228,11 +302,60 @@ int OpenMediaInput(AVFormatContext** ctx, const std::string& name, const AVInput
         CloseCustomIo(&pb);
         return AVERROR(ENOMEM);
     }
+    auto file = static_cast<TUnicodeFile*>(pb->opaque);
+    file->Interrupt = (*ctx)->interrupt_callback;
+    file->ReadLimit = kMediaProbeBound;
     (*ctx)->pb = pb;
     (*ctx)->flags |= AVFMT_FLAG_CUSTOM_IO;
+    (*ctx)->io_open = RefuseNestedOpen;
     rc = av::avformat_open_input(ctx, name.c_str(), format, options);
-    if (rc < 0) CloseCustomIo(&pb); // the library freed the context but leaves custom I/O to us
+    if (rc < 0) {
+        if (file->LimitHit) rc = kErrReadBound;
+        CloseCustomIo(&pb); // the library freed the context but leaves custom I/O to us
+        return rc;
+    }
+    file->ReadLimit = -1;
     return rc;
+}
+
+int FindMediaStreamInfo(AVFormatContext* ctx) {
+    TUnicodeFile* file = ctx && IsOurIo(ctx->pb) ? static_cast<TUnicodeFile*>(ctx->pb->opaque) : nullptr;
+    if (file) file->ReadLimit = file->BytesRead + kMediaProbeBound;
+    int rc = av::avformat_find_stream_info(ctx, nullptr);
+    if (file) {
+        // The libraries take a read that gives up for the end of the file: what they found
+        // after reading that far without a result is no stream description to trust.
+        if (file->LimitHit) rc = kErrReadBound;
+        file->ReadLimit = -1;
+        file->LimitHit = false;
+    }
+    return rc;
+}
+
+std::string MediaOpenErrorText(const std::string& fileName, int errorCode, const AVInputFormat* format) {
+    switch (errorCode) {
+    case kErrNotRegularFile:
+        return fileName + ": not a regular file (a device, a FIFO or a socket cannot be cut)";
+    case kErrReadBound:
+        return Format("%s: no media found in the first %d MiB: the file is damaged or no audio file",
+                      fileName.c_str(), static_cast<int>(kMediaProbeBound >> 20));
+    case AVERROR_EXIT:
+        return fileName + ": reading was stopped";
+    default:
+        break;
+    }
+    int code = InputOpenErrorCode(fileName, errorCode, format);
+    std::string text = FormatOpenError(fileName, code);
+    // Codes the open-failure table has no text of its own for: the system's reason.
+    if (text == FormatOpenError(fileName, AVERROR_UNKNOWN)) {
+        char reason[AV_ERROR_MAX_STRING_SIZE] = {0};
+        if (av::av_strerror(errorCode, reason, sizeof reason) == 0) return fileName + ": " + reason;
+    }
+    return text;
+}
+
+void SetMediaInterruptCheck(bool (*interrupted)()) {
+    gInterruptCheck.store(interrupted);
 }
 
 void CloseMediaInput(AVFormatContext** ctx) {
@@ -243,9 +366,11 @@ void CloseMediaInput(AVFormatContext** ctx) {
 }
 
 int OpenMediaOutput(AVFormatContext* ctx, const std::string& name) {
-    if (!IsUnicodeUrl(name) || !UnicodeProtocolRegistered())
+    // Only a name that the libraries read as a local file goes to their own file access.
+    std::string local = LocalFileOf(name);
+    if (!IsUnicodeUrl(name) && LocalMediaName(local) == local)
         return av::avio_open(&ctx->pb, name.c_str(), AVIO_FLAG_WRITE);
-    int rc = OpenCustomIo(name, AVIO_FLAG_WRITE, &ctx->pb);
+    int rc = OpenCustomIo(EncodeUnicodeUrl(local), AVIO_FLAG_WRITE, &ctx->pb);
     if (rc == 0) ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
     return rc;
 }

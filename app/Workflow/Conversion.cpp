@@ -166,7 +166,7 @@ void TSaveWorkflow::BeginConversion(int64_t expectedMs) {
     }
     FOutcome = TOutcome();
     FExpectedMs = expectedMs;
-    FReachedMs = -1;
+    FReportedMs = 0;
 }
 
 bool TSaveWorkflow::RunAndWait(const std::string& output, TConversionStep step) {
@@ -184,13 +184,12 @@ bool TSaveWorkflow::RunAndWait(const std::string& output, TConversionStep step) 
     if (stopped && FileExists(output)) FileOps::RemoveFile(output);
     std::lock_guard<std::mutex> guard(FTaskLock);
     FOutcome.Succeeded = !stopped && FTaskFinished && !FTaskException;
+    FOutcome.WrittenMs = FReportedMs;
     if (!stopped && !FOutcome.Succeeded) {
         FOutcome.Message =
             !FTaskMessage.empty() ? FTaskMessage : Format(kConversionUnfinished, step.Inputs[0].c_str());
-    } else if (FOutcome.Succeeded && (!FileExists(output) || FReachedMs == 0)) {
-        // No sample reached the output (the engine removes an output it wrote nothing into; one
-        // with tags or pictures holds them alone).
-        if (FileExists(output)) FileOps::RemoveFile(output);
+    } else if (FOutcome.Succeeded && (!FileExists(output) || FOutcome.WrittenMs <= 0)) {
+        // Nothing decoded reached the output (the engine may still have written a header).
         FOutcome.Succeeded = false;
         FOutcome.NoAudio = true;
         FOutcome.Message = Format(kNoAudioWritten, step.Inputs[0].c_str());
@@ -216,7 +215,7 @@ void TSaveWorkflow::FFConverterProgress(int32_t index, int32_t frameNumber, int3
                                         int32_t currentDuration, float quality, float bitRate,
                                         int64_t currentSize, int32_t totalOutputDuration) {
     // Conversion thread. A part that runs to the end of its input has no total of its own.
-    FReachedMs = currentDuration;
+    FReportedMs = currentDuration;
     int64_t total = totalOutputDuration > 0 ? totalOutputDuration : FExpectedMs;
     TProgressView view = ProgressView(FControl.TrimMode, FControl.ProgressBase, FControl.ProgressWeight,
                                       currentDuration, total);

@@ -57,6 +57,8 @@ bool TSaveWorkflow::CheckInputFile(const std::string& fileName) {
     AVFormatContext* context = probe.FormatContext();
     FInputInfo.DurationUS =
         context && context->duration != AV_NOPTS_VALUE ? context->duration : info.DurationUS;
+    FInputInfo.DurationEstimated =
+        context && context->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
     return true;
 }
 

@@ -56,6 +56,7 @@ struct rInputDescription {
     int32_t StreamCount = -1;
     int32_t AudioStreamCount = -1;
     int64_t DurationUS = -1; // the container's duration (an estimate for some formats); -1 unknown
+    bool DurationEstimated = false; // DurationUS comes from the bit rate, not from the stream
 };
 
 // ---- Callbacks --------------------------------------------------------------------------------
@@ -231,6 +232,8 @@ private:
         bool Succeeded = false; // finished, no stop, no error
         bool NoAudio = false;   // finished without a sample written (a start past the real end)
         std::string Message;    // the error text when it failed
+        int64_t WrittenMs = 0;  // audio written (ms), as the final progress report gave it
+        bool NoAudio = false;   // it finished without writing any audio
     };
 
     TSaveResult SaveSelect(const std::string& outName);
@@ -240,9 +243,11 @@ private:
     TSaveResult SaveReencoded(const std::string& outName);
     TSaveResult RunDeleteParts(const std::string& outName, const std::string& temp, const TDeletePlan& plan,
                                int64_t keptMs);
+    TSaveResult JudgeWritten(int64_t startMs, int64_t endMs, const char* nothingText);
     // Writes the final output through a hidden name beside target; convert() writes that name.
     TSaveResult WriteOutput(const std::string& target,
-                            const std::function<bool(const std::string&)>& convert);
+                            const std::function<TSaveResult(const std::string&)>& convert);
+    TSaveResult PlaceOutput(const std::string& hidden, const std::string& target);
     TSaveResult FinishSave(TSaveResult result);
     std::string FailureText(const std::string& written, const std::string& shownName = std::string()) const;
     bool ConvertPart(const std::string& input, const std::string& output, int64_t startMs, int64_t endMs);
@@ -254,6 +259,7 @@ private:
     bool CheckStreams();
     std::string CheckAudioStream(const std::string& fileName);
     TSaveResult Refuse(const std::string& text);
+    TSaveResult RefuseLate(const std::string& text);
     TSaveResult Fail(const std::string& text);
     void ShowMessage(TPromptKind kind, const std::string& caption, const std::string& text);
     bool Ask(TPromptKind kind, const std::string& caption, const std::string& text);
@@ -266,12 +272,14 @@ private:
     std::string FLastMessage;
     std::string FPendingFailure; // shown when the failed save has restored the controls
     std::string FOutputFile;
+    bool FReplaceAgreed = false; // the user agreed to replace the existing output file
+    std::string FNotice;         // shown after a save that was written but came out short
     TOutcome FOutcome;
+    // The output time (ms) of the last progress report: written by the conversion thread.
+    std::atomic<int64_t> FReportedMs{0};
     // Length of the running conversion's output (ms), for a missing total: written before the
     // conversion starts, read by its progress events.
     int64_t FExpectedMs = 0;
-    // Output time (ms) of the running conversion's last progress event; -1 before the first.
-    std::atomic<int64_t> FReachedMs{-1};
 
     // Filled by the termination events (their threads), read after the wait on the main thread.
     std::mutex FTaskLock;                   // guards FTaskFinished, FTaskException, FTaskMessage

@@ -39,7 +39,7 @@ inline constexpr const char* kCannotCreateTempFolder = "%s: cannot create the te
 // A conversion that ended neither finished nor with a message of its own.
 inline constexpr const char* kConversionUnfinished = "%s: the conversion did not finish.";
 // A conversion that failed while the output's file system was full; the second "%s" is the
-// conversion's own message.
+// system's reason.
 inline constexpr const char* kDiskFull = "%s: the disk is full. (%s)";
 // A conversion that finished without writing any audio (a segment beyond the end of the input).
 inline constexpr const char* kNoAudioWritten = "%s: no audio was written for the selected segment.";
@@ -53,6 +53,15 @@ inline constexpr const char* kLosslessFrameDistance =
 // A select whose start mark lies past the end of the decoded audio (the file's duration was an
 // estimate).
 inline constexpr const char* kStartBeyondEnd = "The starting point lies beyond the end of the file";
+// A save whose input ended before the end mark: the output, then the length written and the
+// length selected ("12.345 s").
+inline constexpr const char* kInputEndedEarly =
+    "%s: the input ended before the end mark; %s of the selected %s were written.";
+// A file of the output's name appeared while the save ran (no replacement was agreed to).
+inline constexpr const char* kOutputAppeared =
+    "%s: a file of this name appeared while saving; it was left as it is and nothing was written.";
+// Writing the output failed; the second "%s" is the system's reason.
+inline constexpr const char* kCannotWriteOutput = "%s: cannot write the output file: %s";
 // printf format of the progress text; the value is a percentage.
 inline constexpr const char* kProgressFormat = "Progress: %.2f%%";
 

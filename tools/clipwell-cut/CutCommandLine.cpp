@@ -5,8 +5,12 @@
 #include "WaveformCommand.h"
 
 #include <cctype>
+#include <cstdint>
 
 namespace {
+
+// Marks are handed on in microseconds: beyond this many milliseconds they would not fit 64 bits.
+constexpr int64_t kMaxMarkMs = INT64_MAX / 1000;
 
 bool AllDigits(const std::string& text) {
     if (text.empty() || text.size() > 12) return false; // 12 digits keep every sum within 64 bits
@@ -33,7 +37,7 @@ std::string CommandName(TCutCommand command) {
 bool ParseMarkTime(const std::string& text, int64_t& ms) {
     if (AllDigits(text)) {
         ms = std::stoll(text);
-        return true;
+        return ms <= kMaxMarkMs;
     }
     if (text.find(':') == std::string::npos) return false;
     std::string rest = text;
@@ -63,9 +67,12 @@ bool ParseMarkTime(const std::string& text, int64_t& ms) {
         if (!AllDigits(fields[i])) return false;
         int64_t value = std::stoll(fields[i]);
         if (i > 0 && value >= 60) return false; // minutes below the hours
-        total += value * scale;
+        int64_t part = 0;
+        if (__builtin_mul_overflow(value, scale, &part) || __builtin_add_overflow(total, part, &total))
+            return false;
         scale *= 60;
     }
+    if (total > (kMaxMarkMs - 999) / 1000) return false;
     ms = total * 1000 + (fraction.empty() ? 0 : std::stoll(fraction));
     return true;
 }
@@ -213,13 +220,16 @@ std::string CutUsageText() {
            "  --json       info only: print one JSON object\n"
            "  --help       print this text\n"
            "  --version    print the version\n"
+           "  --           end of the options: what follows are file names, even when they start\n"
+           "               with \"-\" (clipwell-cut select --start 0 --end 900 -- -a.mp3 -b.mp3)\n"
            "\n"
            "Exit status:\n"
            "  0    done\n"
-           "  1    the conversion failed (its message on stderr)\n"
+           "  1    the conversion failed, or the output could not be written (its message on stderr)\n"
            "  2    usage error\n"
-           "  3    refused: unsupported format, not an audio file, output exists, output is the\n"
-           "       input, empty selection, nothing left after deleting\n"
+           "  3    refused: unsupported format, not an audio file, output exists (or appeared while\n"
+           "       saving), output is the input, empty selection, start beyond the end of the file,\n"
+           "       nothing left after deleting\n"
            "  130  interrupted (Ctrl+C): no partial output, temporary files removed\n"
            "\n" +
            WaveformHelpText();

@@ -19,7 +19,6 @@ namespace {
 
 constexpr const char* kToolName = "clipwell-cut";
 constexpr const char* kOutputExists = "%s exists; use --overwrite to replace it.";
-constexpr const char* kStartBeyondEnd = "The starting point lies beyond the end of the file.";
 
 void PrintError(const std::string& text) {
     std::fprintf(stderr, "%s: %s\n", kToolName, text.c_str());
@@ -43,12 +42,10 @@ int PrintInfo(const TSaveWorkflow& workflow, bool json) {
 
 int RunSave(TSaveWorkflow& workflow, const TCutOptions& options) {
     workflow.InputFile = ExpandFileName(options.Input);
+    // The marks are judged by the workflow against the decoded stream. Without a known duration
+    // the second part of a delete simply runs to the end of the file.
     int64_t duration = workflow.FInputInfo.DurationUS;
-    if (duration > 0 && options.StartMs * 1000 >= duration) {
-        PrintError(kStartBeyondEnd);
-        return kExitRefused;
-    }
-    // Without a known duration the second part of a delete simply runs to the end of the file.
+    if (duration <= 0) workflow.FInputInfo.DurationEstimated = true;
     workflow.FTimeInfo.TotalTime = duration > 0 ? duration : (options.EndMs + 1) * 1000;
     workflow.FTimeInfo.StartMark = options.StartMs;
     workflow.FTimeInfo.EndMark = options.EndMs;
@@ -97,6 +94,8 @@ int RunSave(TSaveWorkflow& workflow, const TCutOptions& options) {
     if (InterruptSignal() != 0) return 128 + InterruptSignal();
     TSaveResult result = workflow.Save();
     if (showProgress) progress.Finish(result == TSaveResult::Done);
+    // A signal makes reads give up, so a save it ended may look failed: it was interrupted.
+    if (result != TSaveResult::Done && InterruptSignal() != 0) return 128 + InterruptSignal();
     switch (result) {
     case TSaveResult::Done:
         if (!options.Quiet) std::printf("%s\n", workflow.OutputFile().c_str());
@@ -142,9 +141,10 @@ int RunClipwellCut(const std::vector<std::string>& args) {
     }
     TSaveWorkflow workflow(converter);
     workflow.Callbacks.ShowMessage = [](TPromptKind, const std::string&, const std::string& text) {
-        PrintError(text);
+        if (InterruptSignal() == 0) PrintError(text); // a read that gave up on Ctrl+C says nothing
     };
-    if (!workflow.CheckInputFile(options.Input)) return kExitRefused;
+    if (!workflow.CheckInputFile(options.Input))
+        return InterruptSignal() != 0 ? 128 + InterruptSignal() : kExitRefused;
     if (options.Command == TCutCommand::Info) return PrintInfo(workflow, options.Json);
     return RunSave(workflow, options);
 }

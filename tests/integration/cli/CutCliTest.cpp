@@ -10,11 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <dirent.h>
 #include <fstream>
 #include <map>
+#include <netinet/in.h>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace WorkflowText;
@@ -313,4 +317,140 @@ TEST_F(CutCli, BrokenInputs) {
         EXPECT_EQ(ReadAll(input), before) << file;
         ::unlink(Scratch("out.mp3").c_str());
     }
+}
+
+// The final step: a file that appears under the output's name while a save runs is kept, and of
+// two runs writing one new name only one wins. A replaced file keeps its mode.
+TEST_F(CutCli, FinalStepReplacesOnlyWithConsent) {
+    SKIP_WITHOUT_CONVERSIONS();
+    std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Mp3Cbr, 120.0, 44100, 2});
+    TCutProcess late;
+    ASSERT_TRUE(late.Start({CutProgram(), "select", input, Scratch("out.mp3"), "--start", "1000", "--end",
+                            "110000", "--progress"}));
+    ASSERT_TRUE(late.WaitForStderr("Progress: ", 60000));
+    std::ofstream(Scratch("out.mp3")) << "precious";
+    TCutResult r = late.Finish();
+    EXPECT_EQ(r.ExitCode, 3) << r.Err;
+    EXPECT_NE(r.Err.find("appeared while saving"), std::string::npos) << r.Err;
+    EXPECT_EQ(ReadAll(Scratch("out.mp3")), "precious");
+    EXPECT_EQ(Entries(Scratch()), std::vector<std::string>{"out.mp3"});
+
+    std::vector<std::string> args{CutProgram(), "select", input,   Scratch("same.mp3"),
+                                  "--start",    "0",      "--end", "30000"};
+    TCutProcess first, second;
+    ASSERT_TRUE(first.Start(args));
+    ASSERT_TRUE(second.Start(args));
+    int a = first.Finish().ExitCode, b = second.Finish().ExitCode;
+    EXPECT_TRUE((a == 0 && b == 3) || (a == 3 && b == 0)) << a << " " << b;
+    EXPECT_EQ(Entries(Scratch()), (std::vector<std::string>{"out.mp3", "same.mp3"}));
+
+    ASSERT_EQ(::chmod(Scratch("same.mp3").c_str(), 0600), 0);
+    ASSERT_EQ(RunCut({"select", input, Scratch("same.mp3"), "--start", "0", "--end", "500", "--overwrite"})
+                  .ExitCode,
+              0);
+    struct stat info;
+    ASSERT_EQ(::stat(Scratch("same.mp3").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// A second Ctrl+C still cleans up; a killed run's partial output and temporary folder are
+// removed by the next save into that folder, and nothing without the marker is touched.
+TEST_F(CutCli, InterruptedOrKilledRunsLeaveNothing) {
+    SKIP_WITHOUT_CONVERSIONS();
+    std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Mp3Cbr, 120.0, 44100, 2});
+    std::vector<std::string> args{CutProgram(), "delete", input,  Scratch("out.mp3"), "--start",
+                                  "1000",       "--end",  "2000", "--progress"};
+    {
+        TCutProcess twice;
+        ASSERT_TRUE(twice.Start(args));
+        ASSERT_TRUE(twice.WaitForStderr("Progress: ", 60000));
+        twice.Signal(SIGINT);
+        twice.Signal(SIGINT);
+        TCutResult r = twice.Finish();
+        EXPECT_EQ(r.ExitCode, 130) << r.Err;
+        EXPECT_EQ(Entries(Scratch()), std::vector<std::string>{});
+    }
+    {
+        TCutProcess killed;
+        ASSERT_TRUE(killed.Start(args));
+        ASSERT_TRUE(killed.WaitForStderr("Progress: ", 60000));
+        killed.Signal(SIGKILL);
+        killed.Finish();
+    }
+    EXPECT_FALSE(Entries(Scratch()).empty()) << "the killed run left nothing to clean up";
+    // Look-alikes of other programs and folders of the user stay.
+    std::ofstream(Scratch(".out.mp3.AbC123")) << "theirs";
+    ASSERT_EQ(::mkdir(Scratch("TemAudio-abc123").c_str(), 0777), 0);
+    TCutResult next =
+        RunCut({"select", input, Scratch("short.mp3"), "--start", "0", "--end", "500", "--quiet"});
+    EXPECT_EQ(next.ExitCode, 0) << next.Err;
+    EXPECT_EQ(Entries(Scratch()),
+              (std::vector<std::string>{".out.mp3.AbC123", "TemAudio-abc123", "short.mp3"}));
+}
+
+// Names that look like network addresses or pipes are local files; only regular files are cut.
+TEST_F(CutCli, NamesAreLocalRegularFiles) {
+    SKIP_WITHOUT_CONVERSIONS();
+    std::string source = TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 2.0, 8000, 1});
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::string http = "http:127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + ".wav";
+    for (const std::string& name : {http, std::string("pipe:x.wav")}) {
+        CopyIn(source, name);
+        TCutProcess process; // relative names, as a user types them in that folder
+        ASSERT_TRUE(
+            process.Start({"/bin/sh", "-c", "cd \"$0\" && exec \"$@\" </dev/null", Scratch(), CutProgram(),
+                           "select", name, "cut-" + name, "--start", "500", "--end", "1500", "--quiet"}));
+        TCutResult r = process.Finish();
+        ASSERT_EQ(r.ExitCode, 0) << name << ": " << r.Err;
+        EXPECT_EQ(DecodeAudioFile(Scratch("cut-" + name)).Frames(), 8000) << name;
+    }
+    EXPECT_LT(::accept(listener, nullptr, nullptr), 0) << "a local file name reached the network";
+    ::close(listener);
+
+    ASSERT_EQ(::mkfifo(Scratch("fifo.mp3").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", Scratch("zero.mp3").c_str()), 0);
+    ASSERT_EQ(::mkdir(Scratch("folder.mp3").c_str(), 0777), 0);
+    for (const char* name : {"fifo.mp3", "zero.mp3", "folder.mp3"}) {
+        TCutResult r = RunCut({"select", Scratch(name), Scratch("o.mp3"), "--start", "0", "--end", "1000"});
+        EXPECT_EQ(r.ExitCode, 3) << name << ": " << r.Err;
+        EXPECT_EQ(r.Err.find("Error while opening file"), std::string::npos) << r.Err;
+        EXPECT_FALSE(FileExists(Scratch("o.mp3")));
+    }
+}
+
+// Marks beyond the 64-bit range or the file, a missing output folder, long output names and
+// names after "--".
+TEST_F(CutCli, MarksAndNamesAtTheirLimits) {
+    SKIP_WITHOUT_CONVERSIONS();
+    std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Wav16, 3.0, 8000, 1});
+    EXPECT_EQ(RunCut({"select", input, Scratch("o.wav"), "--start", "2562054119:00:00", "--end",
+                      "2562054119:00:01"})
+                  .ExitCode,
+              2);
+    TCutResult beyond = RunCut({"select", input, Scratch("o.wav"), "--start", "9000", "--end", "10000"});
+    EXPECT_EQ(beyond.ExitCode, 3);
+    EXPECT_NE(beyond.Err.find(kStartBeyondEnd), std::string::npos) << beyond.Err;
+    TCutResult missing =
+        RunCut({"delete", input, Scratch("nowhere/o.wav"), "--start", "1000", "--end", "2000"});
+    EXPECT_EQ(missing.ExitCode, 1) << missing.Err;
+    EXPECT_EQ(Entries(Scratch()), std::vector<std::string>{});
+
+    std::string longName = std::string(251, 'n') + ".wav"; // 255 bytes, the most a name may have
+    TCutResult full =
+        RunCut({"select", input, Scratch(longName), "--start", "0", "--end", "1000", "--quiet"});
+    EXPECT_EQ(full.ExitCode, 0) << full.Err;
+    EXPECT_TRUE(FileExists(Scratch(longName)));
+    TCutResult dashed =
+        RunCut({"select", "--start", "0", "--end", "1000", "--quiet", "--", input, Scratch("-dash.wav")});
+    EXPECT_EQ(dashed.ExitCode, 0) << dashed.Err;
+    EXPECT_TRUE(FileExists(Scratch("-dash.wav")));
+    EXPECT_NE(RunCut({"--help"}).Out.find("  --  "), std::string::npos);
 }

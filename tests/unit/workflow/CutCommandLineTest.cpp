@@ -83,3 +83,15 @@ TEST(CutCommandLine, UsageErrors) {
         EXPECT_FALSE(error.empty());
     }
 }
+
+// Marks travel on in microseconds: any mark whose microseconds would not fit 64 bits is refused
+// rather than wrapped (the largest hour count that fits is 2562047).
+TEST(CutCommandLine, MarksBeyondTheRangeAreRefused) {
+    int64_t ms = 0;
+    for (const char* bad : {"2562054119:00:00", "2562054119:00:01", "9999999999:59:59.999", "999999999999:00",
+                            "9223372036854776", "99999999999999999999"})
+        EXPECT_FALSE(ParseMarkTime(bad, ms)) << bad;
+    EXPECT_TRUE(ParseMarkTime("2562047:00:00", ms));
+    EXPECT_EQ(ms, int64_t(2562047) * 3600 * 1000);
+    EXPECT_TRUE(ParseMarkTime("999999999999", ms)); // 12 digits of milliseconds
+}
