@@ -105,7 +105,7 @@ bool TPlayback::OpenInput() {
     if (Owner.FrameWidth > 0 && Owner.FrameHeight > 0)
         av::av_dict_set(&options, "video_size", Format("%dx%d", Owner.FrameWidth, Owner.FrameHeight).c_str(),
                         0);
-    int rc = OpenMediaInput(&context, LocalMediaName(FileName), nullptr, &options);
+    int rc = OpenMediaInput(&context, LocalMediaName(FileName), nullptr, &options, true);
     av::av_dict_free(&options);
     if (rc < 0) {
         Owner.LastErrMsg = MediaOpenErrorText(FileName, rc, nullptr);

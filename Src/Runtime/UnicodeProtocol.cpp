@@ -77,12 +77,12 @@ bool IsOurIo(const AVIOContext* pb) {
 
 // Opens a local file for reading, regular files only: a FIFO would block in the open and a
 // device may never end. Returns the descriptor or a negative AVERROR code.
-int OpenLocalInput(const std::string& name) {
+int OpenLocalInput(const std::string& name, bool anyFile) {
     // Non-blocking, so that opening a FIFO returns at once; reads of a regular file ignore it.
-    int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | (anyFile ? 0 : O_NONBLOCK));
     if (fd < 0) return AVERROR(errno);
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (!anyFile && !S_ISREG(st.st_mode))) {
         int code = S_ISDIR(st.st_mode) ? AVERROR(EISDIR) : kErrNotRegularFile;
         ::close(fd);
         return code;
@@ -279,14 +279,14 @@ int UnicodeClose(int handle) {
 }
 
 int OpenMediaInput(AVFormatContext** ctx, const std::string& name, const AVInputFormat* format,
-                   AVDictionary** options) {
+                   AVDictionary** options, bool anyFile) {
     auto freeContext = [&] {
         if (*ctx) {
             av::avformat_free_context(*ctx);
             *ctx = nullptr;
         }
     };
-    int fd = OpenLocalInput(LocalFileOf(name));
+    int fd = OpenLocalInput(LocalFileOf(name), anyFile);
     if (fd < 0) {
         freeContext();
         return fd;

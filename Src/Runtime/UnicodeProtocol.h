@@ -51,8 +51,10 @@ int UnicodeClose(int handle);
 // playlist entries, no references), and each read asks the context's interrupt callback (set
 // before the call) and the process-wide check of SetMediaInterruptCheck, ending with AVERROR_EXIT
 // when either says stop. The open reads at most kMediaProbeBound bytes (kErrReadBound beyond).
+// With `anyFile`, other files than regular ones open too (the player plays what the intake let
+// through, a pipe included, and has its own way out of a blocked read).
 int OpenMediaInput(AVFormatContext** ctx, const std::string& name, const AVInputFormat* format,
-                   AVDictionary** options);
+                   AVDictionary** options, bool anyFile = false);
 // avformat_find_stream_info under the same read bound as the open. Returns its result, or
 // kErrReadBound.
 int FindMediaStreamInfo(AVFormatContext* ctx);
