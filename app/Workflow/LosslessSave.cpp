@@ -29,7 +29,7 @@ TSaveResult TSaveWorkflow::SaveLossless(const std::string& outName) {
         FOutcome = TOutcome();
         FOutcome.Succeeded = cutter.Write(name);
         if (!FOutcome.Succeeded) FOutcome.Message = Format(kLosslessWriteFailed, name.c_str(), cutter.LastError.c_str());
-        return true; // a failed copy reports through FOutcome
+        return FOutcome.Succeeded ? TSaveResult::Done : TSaveResult::Failed; // the reason is in FOutcome
     });
     if (result == TSaveResult::Done && Callbacks.Progress) Callbacks.Progress(100, Format(kProgressFormat, 100.0));
     if (result == TSaveResult::Done && !check.SampleExact)
