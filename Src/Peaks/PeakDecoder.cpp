@@ -63,7 +63,7 @@ bool TPeakDecoder::Open(const std::string& fileName, std::string& error) {
     context->interrupt_callback.opaque = this;
     AVDictionary* options = nullptr;
     av::av_dict_set_int(&options, "max_size", kWavPacketBytes, 0);
-    int rc = OpenMediaInput(&context, MediaFileName(fileName), nullptr, &options);
+    int rc = OpenMediaInput(&context, LocalMediaName(fileName), nullptr, &options);
     av::av_dict_free(&options);
     if (rc < 0) {
         error = FormatOpenError(fileName, InputOpenErrorCode(fileName, rc, nullptr));
