@@ -230,7 +230,6 @@ private:
     struct TOutcome {
         bool SetupFailed = false;
         bool Succeeded = false; // finished, no stop, no error
-        bool NoAudio = false;   // finished without a sample written (a start past the real end)
         std::string Message;    // the error text when it failed
         int64_t WrittenMs = 0;  // audio written (ms), as the final progress report gave it
         bool NoAudio = false;   // it finished without writing any audio
