@@ -166,7 +166,7 @@ def run_special_cases(sources):
             shutil.copy(mp3, path)
             s = digest(path)
             for mode in ("select", "delete"):
-                rc, err = cut([mode, "--start", "1000", "--end", "3000", "--quiet", "--", name, "cut-" + name[:200]], cwd=folder)
+                rc, err = cut([mode, "--start", "1000", "--end", "3000", "--quiet", "--", name, mode + "-" + name[:200]], cwd=folder)
                 check(f"{mode} name {name[:40]!r}", folder, rc, {}, {path: s})
                 if rc != 0:
                     T.note("unexpected", f"{mode} name {name[:40]!r}", f"exit {rc}: {err.strip()[:200]}")

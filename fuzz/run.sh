@@ -26,6 +26,6 @@ for t in "${targets[@]}"; do
     echo "== fuzz_$t: ${seconds}s"
     "$dir/bin/fuzz_$t" "$dir/corpus/$t" "$seeds" -max_total_time="$seconds" -max_len=262144 \
         -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$dir/crashes/$t/" \
-        2>&1 | grep -E '^(#[0-9]+ +(INITED|DONE)|stat::|==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)' || true
+        2>&1 | grep -E '^(#[0-9]+[[:space:]]+(INITED|DONE)|stat::|==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)' || true
     echo "crashes: $(ls "$dir/crashes/$t" | wc -l)"
 done
