@@ -87,6 +87,11 @@ void TfrmMain::SetControlEnabled(QWidget* control, bool enabled) {
         control->setEnabled(enabled);
 }
 
+void TfrmMain::SetLabel(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->adjustSize();
+}
+
 void TfrmMain::ShowMessage(const std::string& text) {
     FDialogs->ShowMessage(this, TMsgKind::Plain, QGuiApplication::applicationDisplayName().toStdString(),
                           text);
@@ -150,13 +155,6 @@ void TfrmMain::FormShow() {
     if (failed) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     ResetControls(0);
 }
-
-namespace {
-void SetLabel(QLabel* label, const std::string& text) {
-    label->setText(QString::fromStdString(text));
-    label->adjustSize();
-}
-} // namespace
 
 void TfrmMain::ResetControls(int Mode) {
     if (Mode == 0) {

@@ -227,6 +227,8 @@ private:
     void OpenFolderOnDesktop(const std::string& folder);
     // Enables a control; a button linked to an action enables the action, which it follows.
     void SetControlEnabled(QWidget* control, bool enabled);
+    // Sets a label's text and fits the label to it.
+    static void SetLabel(QLabel* label, const QString& text);
     void CreateLosslessToggle();
     void ShowMessage(const std::string& text);
     void ShowWarning(const std::string& text);

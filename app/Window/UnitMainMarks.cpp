@@ -18,13 +18,6 @@
 
 using namespace UnitConst;
 
-namespace {
-void SetLabel(QLabel* label, const QString& text) {
-    label->setText(text);
-    label->adjustSize();
-}
-} // namespace
-
 // ---- Marks from the play position -------------------------------------------------------------
 
 // Trim Left. A start at or after the end mark would leave nothing between them: it is refused

@@ -19,13 +19,6 @@
 
 using namespace UnitConst;
 
-namespace {
-void SetLabel(QLabel* label, const QString& text) {
-    label->setText(text);
-    label->adjustSize();
-}
-} // namespace
-
 // ---- Adding a file ----------------------------------------------------------------------------
 
 void TfrmMain::actAddRemoveFileExecute() {

@@ -1,6 +1,7 @@
 // Parsing the command line of clipwell-cut.
 #include "CutCommandLine.h"
 
+#include "MarkTime.h"
 #include "MyUtils.h"
 #include "WaveformCommand.h"
 
@@ -8,16 +9,6 @@
 #include <cstdint>
 
 namespace {
-
-// Marks are handed on in microseconds: beyond this many milliseconds they would not fit 64 bits.
-constexpr int64_t kMaxMarkMs = INT64_MAX / 1000;
-
-bool AllDigits(const std::string& text) {
-    if (text.empty() || text.size() > 12) return false; // 12 digits keep every sum within 64 bits
-    for (char c : text)
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    return true;
-}
 
 std::string CommandName(TCutCommand command) {
     switch (command) {
@@ -35,46 +26,7 @@ std::string CommandName(TCutCommand command) {
 } // namespace
 
 bool ParseMarkTime(const std::string& text, int64_t& ms) {
-    if (AllDigits(text)) {
-        ms = std::stoll(text);
-        return ms <= kMaxMarkMs;
-    }
-    if (text.find(':') == std::string::npos) return false;
-    std::string rest = text;
-    std::vector<std::string> fields;
-    while (!rest.empty() || fields.empty()) {
-        std::string head;
-        SplitString(rest, ":", true, head);
-        fields.push_back(head);
-        if (rest.empty() && text.back() == ':') return false; // "1:" has no seconds
-    }
-    if (fields.size() > 3) return false;
-    // The last field: seconds with up to three decimals.
-    std::string seconds = fields.back();
-    std::string fraction;
-    size_t dot = seconds.find('.');
-    if (dot != std::string::npos) {
-        fraction = seconds.substr(dot + 1);
-        seconds.erase(dot);
-        if (fraction.empty() || fraction.size() > 3 || !AllDigits(fraction)) return false;
-        fraction.append(3 - fraction.size(), '0');
-    }
-    if (!AllDigits(seconds)) return false;
-    int64_t total = std::stoll(seconds);
-    if (total >= 60) return false; // a higher field exists
-    int64_t scale = 60;
-    for (size_t i = fields.size() - 1; i-- > 0;) {
-        if (!AllDigits(fields[i])) return false;
-        int64_t value = std::stoll(fields[i]);
-        if (i > 0 && value >= 60) return false; // minutes below the hours
-        int64_t part = 0;
-        if (__builtin_mul_overflow(value, scale, &part) || __builtin_add_overflow(total, part, &total))
-            return false;
-        scale *= 60;
-    }
-    if (total > (kMaxMarkMs - 999) / 1000) return false;
-    ms = total * 1000 + (fraction.empty() ? 0 : std::stoll(fraction));
-    return true;
+    return ParseMarkText(text, TMarkNotation{}, ms);
 }
 
 bool ParseCutCommandLine(const std::vector<std::string>& args, TCutOptions& options, std::string& error) {

@@ -233,7 +233,9 @@ TEST_F(WindowFilesInTest, DroppedFilesAreCheckedLikeAddedOnes) {
         dialogs->Shown.clear();
         Drop(file);
         ASSERT_EQ(dialogs->Shown.size(), 1u);
-        if (!message.empty()) EXPECT_EQ(dialogs->Shown[0].Text, message);
+        if (!message.empty()) {
+            EXPECT_EQ(dialogs->Shown[0].Text, message);
+        }
         std::printf("[ drop     ] %s: %s\n", ExtractFileName(file).c_str(), dialogs->Shown[0].Text.c_str());
         EXPECT_EQ(frm->FFPlayer->FileName(), good);
         EXPECT_EQ(frm->Workflow().InputFile, good);
