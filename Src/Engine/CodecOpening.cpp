@@ -56,6 +56,27 @@ void CloseCodec(AVCodecContext* ctx, std::vector<AVCodecContext*>& opened) {
     opened.erase(it);
 }
 
+// Decoders of WMA drop the stream's first frame (it only primes their transform): one frame of
+// silence goes ahead of the audio so that the first sample decoded is the first one kept. It
+// enters the FIFO only and is not counted as output time.
+void PutLeadIn(TStreamWriter& w) {
+    AVCodecContext* enc = w.Enc;
+    if (enc->codec_id != AV_CODEC_ID_WMAV1 && enc->codec_id != AV_CODEC_ID_WMAV2) return;
+    if (enc->frame_size <= 0) return;
+    TFramePtr silence(av::av_frame_alloc());
+    if (!silence) throw FFmpegException(kMsgOutOfMemory);
+    silence->format = enc->sample_fmt;
+    silence->nb_samples = enc->frame_size;
+    if (av::av_channel_layout_copy(&silence->ch_layout, &enc->ch_layout) < 0 ||
+        av::av_frame_get_buffer(silence.get(), 0) < 0)
+        throw FFmpegException(kMsgOutOfMemory);
+    av::av_samples_set_silence(silence->extended_data, 0, enc->frame_size, enc->ch_layout.nb_channels,
+                               enc->sample_fmt);
+    if (av::av_audio_fifo_write(w.SampleFifo.get(), reinterpret_cast<void**>(silence->extended_data),
+                                enc->frame_size) < enc->frame_size)
+        throw FFmpegException(kMsgFifoFailed);
+}
+
 } // namespace
 
 void TCustomFFmpeg::OpenEncoders() {
@@ -89,6 +110,7 @@ void TCustomFFmpeg::OpenEncoders() {
                                                        std::max(enc->frame_size, 4096)));
             w.EncFrame.reset(av::av_frame_alloc());
             if (!w.SampleFifo || !w.EncFrame) throw FFmpegException(kMsgOutOfMemory);
+            PutLeadIn(w);
             if (FRecordingTime != INT64_MAX)
                 w.MaxSamples = av::av_rescale_rnd(FRecordingTime, enc->sample_rate, 1000000, AV_ROUND_UP);
         }

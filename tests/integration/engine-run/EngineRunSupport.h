@@ -93,28 +93,3 @@ protected:
     std::vector<std::string> Log, Errors;
     std::string Folder;
 };
-
-// Seconds after the file's start at which its decoder's first sample lies: 0 for most files;
-// WMA's decoder drops its first frame, whose place the container keeps.
-inline double FirstDecodedTime(const std::string& path) {
-    AVFormatContext* raw = nullptr;
-    if (OpenMediaInput(&raw, MediaFileName(path), nullptr, nullptr) < 0) return -1;
-    TInputContextPtr ic(raw);
-    av::avformat_find_stream_info(raw, nullptr);
-    AVStream* st = raw->streams[0];
-    TCodecContextPtr dec(av::avcodec_alloc_context3(av::avcodec_find_decoder(st->codecpar->codec_id)));
-    av::avcodec_parameters_to_context(dec.get(), st->codecpar);
-    dec->pkt_timebase = st->time_base;
-    if (av::avcodec_open2(dec.get(), dec->codec, nullptr) < 0) return -1;
-    TPacketPtr packet(av::av_packet_alloc());
-    TFramePtr frame(av::av_frame_alloc());
-    while (av::av_read_frame(raw, packet.get()) >= 0) {
-        av::avcodec_send_packet(dec.get(), packet.get());
-        av::av_packet_unref(packet.get());
-        if (av::avcodec_receive_frame(dec.get(), frame.get()) >= 0) {
-            int64_t start = raw->start_time != AV_NOPTS_VALUE ? raw->start_time : 0;
-            return double(frame->best_effort_timestamp) * st->time_base.num / st->time_base.den - start / 1e6;
-        }
-    }
-    return -1;
-}

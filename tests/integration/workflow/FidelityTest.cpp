@@ -117,21 +117,30 @@ TEST_F(WorkflowTest, HighRateVorbisCuts) {
     EXPECT_EQ(cut.SampleRate, 96000);
     EXPECT_NEAR(cut.Seconds(), 1.5, 0.001);
 }
-// A Vorbis stream whose timestamps jump ahead of the decoded samples: the cut is placed by the
-// sample count, as a decoder that counts samples sees the file.
-TEST_F(WorkflowTest, VorbisGranuleJumpIsCutBySampleCount) {
+// Cuts land where a decoder that counts samples puts the marks, in both modes: a Vorbis stream
+// whose timestamps jump ahead of the decoded samples, and WMA, whose decoder stamps its audio two
+// frames late and drops the stream's first frame. A delete keeps the file's start and joins
+// within a millisecond of both marks.
+class WorkflowCutPlacement : public WorkflowTest, public ::testing::WithParamInterface<TMediaFormat> {};
+
+TEST_P(WorkflowCutPlacement, BySampleCountInBothModes) {
     SKIP_WITHOUT_CONVERSIONS();
-    const std::string input = GranuleJumpOgg(448);
+    const bool vorbis = GetParam() == TMediaFormat::Ogg;
+    const std::string input = vorbis ? GranuleJumpOgg(448) : TestMediaFile(TMediaSpec{GetParam(), 6.0});
+    const std::string ext = MediaFormatExt(GetParam());
     TDecodedAudio source = DecodeAudioFile(input);
     for (int mode : {1, 2}) {
         SCOPED_TRACE(mode == 1 ? "select" : "delete");
         Open(input, mode, 3500, 5000);
-        ASSERT_EQ(SaveAs(mode == 1 ? "select.ogg" : "delete.ogg"), TSaveResult::Done) << FWorkflow->LastMessage();
-        TDecodedAudio cut = DecodeAudioFile(Scratch(mode == 1 ? "select.ogg" : "delete.ogg"));
+        const std::string name = (mode == 1 ? "select" : "delete") + ext;
+        ASSERT_EQ(SaveAs(name), TSaveResult::Done) << FWorkflow->LastMessage();
+        TDecodedAudio cut = DecodeAudioFile(Scratch(name));
         const int64_t start = 3500 * 441 / 10, end = 5000 * 441 / 10;
         if (mode == 1) {
             EXPECT_NEAR(double(FindOffsetInSource(source, cut, 2048, start, 4410)), double(start), 44.0);
         } else {
+            // The first part lies at the file's start up to the start mark, the rest follows the end mark.
+            EXPECT_NEAR(double(FindOffsetInSource(source, cut, start - 16384 - 256, 0, 4410)), 0.0, 44.0);
             TDecodedAudio tail;
             tail.SampleRate = cut.SampleRate;
             tail.Channels = cut.Channels;
@@ -140,6 +149,9 @@ TEST_F(WorkflowTest, VorbisGranuleJumpIsCutBySampleCount) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Formats, WorkflowCutPlacement, ::testing::Values(TMediaFormat::Ogg, TMediaFormat::Wma),
+                         [](const ::testing::TestParamInfo<TMediaFormat>& info) { return FormatName(info.param); });
 
 // A VBR MP3 is re-encoded at a variable rate whose average stays within 15 % of the input's.
 TEST_F(WorkflowTest, VbrMp3StaysVbr) {
@@ -173,7 +185,9 @@ TEST_F(WorkflowTest, IntakeRefusesUndecodableAndMislabelledAudio) {
         FMessages.clear();
         EXPECT_FALSE(FWorkflow->CheckInputFile(file)) << file;
         ASSERT_EQ(FMessages.size(), 1u) << file;
-        if (!message.empty()) EXPECT_EQ(FMessages[0], message);
+        if (!message.empty()) {
+            EXPECT_EQ(FMessages[0], message);
+        }
         EXPECT_FALSE(FMessages[0].empty());
     }
 }
