@@ -37,6 +37,10 @@ int RawSampleFormat(AVCodecID codec) {
     }
 }
 constexpr int kWavPacketBytes = 65536; // the WAV demuxer's 4 KiB default costs more in calls than in bytes
+// A WAV file's PCM is probed for compressed audio in disguise (DTS, AC-3): one 64 KiB packet holds
+// many of their frames. The default of 2500 packets runs every format probe over 5 MB of PCM in
+// growing steps, once per decoder: most of the opening of a WAV file.
+constexpr int kCodecProbePackets = 1;
 
 } // namespace
 
@@ -63,6 +67,7 @@ bool TPeakDecoder::Open(const std::string& fileName, std::string& error) {
     context->interrupt_callback.opaque = this;
     AVDictionary* options = nullptr;
     av::av_dict_set_int(&options, "max_size", kWavPacketBytes, 0);
+    av::av_dict_set_int(&options, "max_probe_packets", kCodecProbePackets, 0);
     int rc = OpenMediaInput(&context, LocalMediaName(fileName), nullptr, &options);
     av::av_dict_free(&options);
     if (rc < 0) {
