@@ -3,10 +3,12 @@
 # both measured in one run with an independent decoder (the ffmpeg command line) and
 # cross-correlation against the decoded input. Select 5 s..12 s and delete 5 s..12 s of a 20 s
 # file with tags (and a cover picture where the container holds one). Errors in ms.
-#   bench/fidelity.sh [build dir]
+#   bench/fidelity.sh [build dir [FORMAT...]]     (formats by name, e.g. WMA OGG; default all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
+shift || true
+only=" ${*^^} "
 cut="$build/bin/clipwell-cut"
 [ -x "$cut" ] || cmake --build "$build" --target clipwell-cut >/dev/null
 work=$(mktemp -d /tmp/clipwell-fidelity-XXXXXX)
@@ -42,13 +44,20 @@ ms() { awk -v a="$1" -v b="$2" -v r="$3" 'BEGIN { if (a == "none") print "n/a"; 
 offset() { "$work/align" "$1" "$2" "$3" "$4" 4410 | sed 's/.*offset=\([^ ]*\).*/\1/'; }
 length() { "$work/align" "$1" "$2" 0 0 0 | sed 's/.*length=\([0-9]*\).*/\1/'; }
 decode() { ff -i "$1" -map 0:a -ac 1 -f f32le "$2"; }
-tags() { ffprobe -v error -show_entries format_tags=title:stream_tags=title -of csv=p=0 "$1" | grep -q "Fidelity" && echo yes || echo no; }
+# The whole listing is read before it is matched: grep -q would stop reading early, and under
+# pipefail the probe's broken pipe would count as no match.
+tags() {
+    local listing
+    listing=$(ffprobe -v error -show_entries format_tags=title:stream_tags=title -of csv=p=0 "$1")
+    [[ $listing == *Fidelity* ]] && echo yes || echo no
+}
 pictures() { ffprobe -v error -show_entries stream_disposition=attached_pic -of csv=p=0 "$1" | grep -c '^1' || true; }
 
 printf "| format | tool | select start | select length | delete: first part | delete: after the seam | tags | cover |\n"
 printf "|---|---|---|---|---|---|---|---|\n"
 for spec in "${formats[@]}"; do
     read -r name ext args rate cover <<<"$spec"
+    [ "$only" = "  " ] || [[ $only == *" $name "* ]] || continue
     enc=(${args//,/ })
     in="$work/in.$ext"
     meta=(-metadata title="Fidelity Title" -metadata artist="Fidelity Artist")
