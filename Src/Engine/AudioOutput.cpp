@@ -45,13 +45,13 @@ void ReserveScratch(TStreamWriter& w, int samples) {
 
 } // namespace
 
-double TCustomFFmpeg::SyncInputSeconds(const TOutputStreamState& ost, int64_t blockTimeUs) const {
-    int64_t pts = ost.SyncSource == ost.SourceIndex ? blockTimeUs : FRun->InputStreams[ost.SyncSource]->Pts;
-    return static_cast<double>(pts - FStartTime) / 1000000.0;
+double TRunState::SyncInputSeconds(const TOutputStreamState& ost, int64_t blockTimeUs) const {
+    int64_t pts = ost.SyncSource == ost.SourceIndex ? blockTimeUs : InputStreams[ost.SyncSource]->Pts;
+    return static_cast<double>(pts - Engine.FStartTime) / 1000000.0;
 }
 
-void TCustomFFmpeg::EncodeAudio(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* frame, int first,
-                                int count, int64_t blockTimeUs) {
+void TRunState::EncodeAudio(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* frame, int first,
+                            int count, int64_t blockTimeUs) {
     TStreamWriter& w = *ost.Writer;
     AVCodecContext* enc = w.Enc;
     const int channels = frame->ch_layout.nb_channels;
@@ -78,7 +78,7 @@ void TCustomFFmpeg::EncodeAudio(TOutputStreamState& ost, TInputStreamState& ist,
     }
 
     // Audio sync: compare where the block belongs with how much output exists.
-    if (FAudioSyncMethod != 0) {
+    if (Engine.FAudioSyncMethod != 0) {
         const int encRate = enc->sample_rate;
         double buffered =
             w.Resampler ? static_cast<double>(av::swr_get_delay(w.Resampler.get(), encRate)) : 0.0;
@@ -87,13 +87,13 @@ void TCustomFFmpeg::EncodeAudio(TOutputStreamState& ost, TInputStreamState& ist,
         double inputDelta = std::clamp(delta * frame->sample_rate / encRate, -1e9, 1e9);
         int idelta = static_cast<int>(inputDelta); // toward zero
         if (std::fabs(delta) > 50) {
-            if (ist.AtStart || std::fabs(delta) > encRate * FAudioDriftThreshold) {
+            if (ist.AtStart || std::fabs(delta) > encRate * Engine.FAudioDriftThreshold) {
                 if (idelta < 0) { // the block begins before the current output position
                     int drop = std::min(-idelta, count);
                     first += drop;
                     count -= drop;
-                    if (FVerbose > 2)
-                        FFLogger().Log(this, llVerbose, Format(kMsgDiscarding, static_cast<int>(-delta)));
+                    if (Engine.FVerbose > 2)
+                        FFLogger().Log(&Engine, llVerbose, Format(kMsgDiscarding, static_cast<int>(-delta)));
                     if (count == 0) return;
                     ist.AtStart = false;
                 } else { // the block begins after it: silence fills the gap
@@ -108,13 +108,16 @@ void TCustomFFmpeg::EncodeAudio(TOutputStreamState& ost, TInputStreamState& ist,
                         else
                             PushSilence(w, ost, silence);
                     }
-                    if (FVerbose > 2)
-                        FFLogger().Log(this, llVerbose, Format(kMsgAddingSilence, static_cast<int>(delta)));
+                    if (Engine.FVerbose > 2)
+                        FFLogger().Log(&Engine, llVerbose,
+                                       Format(kMsgAddingSilence, static_cast<int>(delta)));
                 }
-            } else if (FAudioSyncMethod > 1 && w.Resampler) {
-                int compensation = std::clamp(static_cast<int>(delta), -FAudioSyncMethod, FAudioSyncMethod);
-                if (FVerbose > 2)
-                    FFLogger().Log(this, llVerbose, Format(kMsgCompensating, delta, compensation, encRate));
+            } else if (Engine.FAudioSyncMethod > 1 && w.Resampler) {
+                int compensation =
+                    std::clamp(static_cast<int>(delta), -Engine.FAudioSyncMethod, Engine.FAudioSyncMethod);
+                if (Engine.FVerbose > 2)
+                    FFLogger().Log(&Engine, llVerbose,
+                                   Format(kMsgCompensating, delta, compensation, encRate));
                 av::swr_set_compensation(w.Resampler.get(), compensation, encRate);
             }
         }
@@ -132,8 +135,8 @@ void TCustomFFmpeg::EncodeAudio(TOutputStreamState& ost, TInputStreamState& ist,
         ReserveScratch(w, capacity);
         int got = av::swr_convert(w.Resampler.get(), w.Scratch.data(), capacity, in.data(), count);
         if (got < 0) {
-            if (FExitOnError) throw FFmpegException(kMsgConvertFailed);
-            FFLogger().Log(this, llError, kMsgConvertFailed);
+            if (Engine.FExitOnError) throw FFmpegException(kMsgConvertFailed);
+            FFLogger().Log(&Engine, llError, kMsgConvertFailed);
             return;
         }
         PushSamples(w, ost, w.Scratch.data(), got);
@@ -143,7 +146,7 @@ void TCustomFFmpeg::EncodeAudio(TOutputStreamState& ost, TInputStreamState& ist,
     EncodeFromFifo(w, ost, false);
 }
 
-void TCustomFFmpeg::MakeResampler(TStreamWriter& w, const AVFrame* frame) {
+void TRunState::MakeResampler(TStreamWriter& w, const AVFrame* frame) {
     AVCodecContext* enc = w.Enc;
     const int channels = frame->ch_layout.nb_channels;
     std::string failure = Format(kMsgCannotResample, channels, frame->sample_rate, enc->ch_layout.nb_channels,
@@ -175,7 +178,7 @@ void TCustomFFmpeg::MakeResampler(TStreamWriter& w, const AVFrame* frame) {
     w.ResamplerLayout = LayoutMask(frame->ch_layout);
 }
 
-void TCustomFFmpeg::DrainResampler(TStreamWriter& w, TOutputStreamState& ost) {
+void TRunState::DrainResampler(TStreamWriter& w, TOutputStreamState& ost) {
     if (!w.Resampler) return;
     for (;;) {
         int capacity = av::swr_get_out_samples(w.Resampler.get(), 0);
@@ -187,8 +190,8 @@ void TCustomFFmpeg::DrainResampler(TStreamWriter& w, TOutputStreamState& ost) {
     }
 }
 
-void TCustomFFmpeg::PushSamples(TStreamWriter& w, TOutputStreamState& ost, const uint8_t* const* data,
-                                int count) {
+void TRunState::PushSamples(TStreamWriter& w, TOutputStreamState& ost, const uint8_t* const* data,
+                            int count) {
     // Nothing at or after the recording time enters the output.
     int64_t room = w.MaxSamples - w.SamplesAccepted;
     if (count > room) {
@@ -202,13 +205,13 @@ void TCustomFFmpeg::PushSamples(TStreamWriter& w, TOutputStreamState& ost, const
     w.SamplesAccepted += count;
 }
 
-void TCustomFFmpeg::PushSilence(TStreamWriter& w, TOutputStreamState& ost, int count) {
+void TRunState::PushSilence(TStreamWriter& w, TOutputStreamState& ost, int count) {
     ReserveScratch(w, count);
     av::av_samples_set_silence(w.Scratch.data(), 0, count, w.Enc->ch_layout.nb_channels, w.Enc->sample_fmt);
     PushSamples(w, ost, w.Scratch.data(), count);
 }
 
-void TCustomFFmpeg::EncodeFromFifo(TStreamWriter& w, TOutputStreamState& ost, bool final) {
+void TRunState::EncodeFromFifo(TStreamWriter& w, TOutputStreamState& ost, bool final) {
     AVCodecContext* enc = w.Enc;
     const int caps = enc->codec ? enc->codec->capabilities : 0;
     // Encoders that take any number of samples (PCM) get the whole block at once.
@@ -254,12 +257,12 @@ void TCustomFFmpeg::EncodeFromFifo(TStreamWriter& w, TOutputStreamState& ost, bo
     }
 }
 
-void TCustomFFmpeg::SendToEncoder(TStreamWriter& w, TOutputStreamState& ost, AVFrame* frame) {
+void TRunState::SendToEncoder(TStreamWriter& w, TOutputStreamState& ost, AVFrame* frame) {
     AVPacket* packet = w.Packet.get();
     auto receive = [&] {
         int rc;
         while ((rc = av::avcodec_receive_packet(w.Enc, packet)) >= 0) {
-            FAudioSize += packet->size;
+            Engine.FAudioSize += packet->size;
             packet->flags |= AV_PKT_FLAG_KEY;
             av::av_packet_rescale_ts(packet, w.Enc->time_base, w.Stream->time_base);
             MuxPacket(w, packet);
@@ -276,7 +279,7 @@ void TCustomFFmpeg::SendToEncoder(TStreamWriter& w, TOutputStreamState& ost, AVF
     receive();
 }
 
-void TCustomFFmpeg::FlushEncoder(TStreamWriter& w, TOutputStreamState& ost) {
+void TRunState::FlushEncoder(TStreamWriter& w, TOutputStreamState& ost) {
     if (w.Flushed || !w.Encode) return;
     w.Flushed = true;
     DrainResampler(w, ost);

@@ -79,28 +79,27 @@ void PutLeadIn(TStreamWriter& w) {
 
 } // namespace
 
-void TCustomFFmpeg::OpenEncoders() {
-    TRunState& run = RunState();
-    size_t count = FJoin ? static_cast<size_t>(run.GroupSize) : run.OutputStreams.size();
+void TRunState::OpenEncoders() {
+    size_t count = Engine.FJoin ? static_cast<size_t>(GroupSize) : OutputStreams.size();
     for (size_t n = 0; n < count; ++n) {
-        TOutputStreamState& ost = *run.OutputStreams[n];
+        TOutputStreamState& ost = *OutputStreams[n];
         TStreamWriter& w = *ost.Writer;
         if (!w.Packet) w.Packet.reset(av::av_packet_alloc());
         if (!w.Packet) throw FFmpegException(kMsgOutOfMemory);
         if (ost.Encode) {
             AVCodecContext* enc = w.Enc;
             const AVCodec* encoder = enc->codec;
-            if (!encoder) encoder = n < static_cast<size_t>(kMaxCodecs) ? FOutputCodecs[n] : nullptr;
+            if (!encoder) encoder = n < static_cast<size_t>(kMaxCodecs) ? Engine.FOutputCodecs[n] : nullptr;
             if (!encoder) encoder = av::avcodec_find_encoder(enc->codec_id);
             std::string type = MediaTypeName(enc->codec_type);
             if (!encoder) {
                 FailSetup(
                     Format(kMsgEncoderNotFound, enc->codec_id, ost.FileIndex, ost.StreamIndex, type.c_str()));
             }
-            if (OpenCodec(enc, encoder, run.OpenedEncoders) < 0) {
+            if (OpenCodec(enc, encoder, OpenedEncoders) < 0) {
                 FailSetup(Format(kMsgEncoderOpenFailed, ost.FileIndex, ost.StreamIndex, type.c_str()));
             }
-            FExtraSize += enc->extradata_size;
+            Engine.FExtraSize += enc->extradata_size;
             if (av::avcodec_parameters_from_context(w.Stream->codecpar, enc) < 0)
                 throw FFmpegException(kMsgOutOfMemory);
             w.Stream->time_base = enc->time_base;
@@ -111,17 +110,17 @@ void TCustomFFmpeg::OpenEncoders() {
             w.EncFrame.reset(av::av_frame_alloc());
             if (!w.SampleFifo || !w.EncFrame) throw FFmpegException(kMsgOutOfMemory);
             PutLeadIn(w);
-            if (FRecordingTime != INT64_MAX)
-                w.MaxSamples = av::av_rescale_rnd(FRecordingTime, enc->sample_rate, 1000000, AV_ROUND_UP);
+            if (Engine.FRecordingTime != INT64_MAX)
+                w.MaxSamples =
+                    av::av_rescale_rnd(Engine.FRecordingTime, enc->sample_rate, 1000000, AV_ROUND_UP);
         }
         SetupBitstreamFilters(w);
     }
 }
 
-void TCustomFFmpeg::OpenDecoders() {
-    TRunState& run = RunState();
-    for (size_t n = 0; n < run.InputStreams.size(); ++n) {
-        TInputStreamState& ist = *run.InputStreams[n];
+void TRunState::OpenDecoders() {
+    for (size_t n = 0; n < InputStreams.size(); ++n) {
+        TInputStreamState& ist = *InputStreams[n];
         if (!ist.Decode) continue;
         AVCodecContext* dec = ist.Dec;
         // The context was made for the decoder chosen by name, or for the one of its codec id.
@@ -131,17 +130,17 @@ void TCustomFFmpeg::OpenDecoders() {
             FailSetup(
                 Format(kMsgDecoderNotFound, dec->codec_id, ist.FileIndex, ist.StreamIndex, type.c_str()));
         }
-        if (OpenCodec(dec, decoder, run.OpenedDecoders) < 0) {
+        if (OpenCodec(dec, decoder, OpenedDecoders) < 0) {
             FailSetup(Format(kMsgDecoderOpenFailed, ist.FileIndex, ist.StreamIndex, type.c_str()));
         }
     }
-    if (!run.Packet) run.Packet.reset(av::av_packet_alloc());
-    if (!run.Frame) run.Frame.reset(av::av_frame_alloc());
-    if (!run.Packet || !run.Frame) throw FFmpegException(kMsgOutOfMemory);
+    if (!Packet) Packet.reset(av::av_packet_alloc());
+    if (!Frame) Frame.reset(av::av_frame_alloc());
+    if (!Packet || !Frame) throw FFmpegException(kMsgOutOfMemory);
 }
 
-void TCustomFFmpeg::SetupBitstreamFilters(TStreamWriter& w) {
-    const auto& chain = FBitstreamFilters[w.FileIndex][w.Stream->index];
+void TRunState::SetupBitstreamFilters(TStreamWriter& w) {
+    const auto& chain = Engine.FBitstreamFilters[w.FileIndex][w.Stream->index];
     w.Filters.clear();
     const AVCodecParameters* par = w.Stream->codecpar;
     for (const AVBitStreamFilter* filter : chain) {
@@ -159,12 +158,12 @@ void TCustomFFmpeg::SetupBitstreamFilters(TStreamWriter& w) {
         throw FFmpegException(kMsgOutOfMemory);
 }
 
-void TCustomFFmpeg::WriteHeaders() {
+void TRunState::WriteHeaders() {
     bool allRtp = true;
     int written = 0;
-    for (int i = 0; i < FOutputFileCount; ++i) {
-        if (FJoin && i > 0) break;
-        AVFormatContext* oc = FOutputFiles[i];
+    for (int i = 0; i < Engine.FOutputFileCount; ++i) {
+        if (Engine.FJoin && i > 0) break;
+        AVFormatContext* oc = Engine.FOutputFiles[i];
         if (av::avformat_write_header(oc, nullptr) < 0) {
             FailSetup(Format(kMsgHeaderFailed, i));
         }
@@ -173,15 +172,14 @@ void TCustomFFmpeg::WriteHeaders() {
     }
     if (allRtp && written > 0) {
         char sdp[2048] = {0};
-        av::av_sdp_create(FOutputFiles.data(), written, sdp, sizeof sdp);
-        FFLogger().Log(this, llInfo, std::string("SDP:\r\n") + Trim(sdp));
+        av::av_sdp_create(Engine.FOutputFiles.data(), written, sdp, sizeof sdp);
+        FFLogger().Log(&Engine, llInfo, std::string("SDP:\r\n") + Trim(sdp));
     }
 }
 
-void TCustomFFmpeg::CloseRunCodecs() {
-    TRunState& run = RunState();
-    for (auto& w : run.Writers)
-        if (w->Encode) CloseCodec(w->Enc, run.OpenedEncoders);
-    for (auto& ist : run.InputStreams)
-        if (ist->Decode) CloseCodec(ist->Dec, run.OpenedDecoders);
+void TRunState::CloseRunCodecs() {
+    for (auto& w : Writers)
+        if (w->Encode) CloseCodec(w->Enc, OpenedEncoders);
+    for (auto& ist : InputStreams)
+        if (ist->Decode) CloseCodec(ist->Dec, OpenedDecoders);
 }

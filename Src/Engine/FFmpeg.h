@@ -8,7 +8,6 @@
 #pragma once
 
 #include "FFUtils.h"
-#include "MediaApi.h"
 #include "MyUtils.h"
 
 #include <array>
@@ -21,6 +20,15 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+// Only pointers to the media libraries' objects pass through this header; their definitions
+// stay with the engine's own files.
+struct AVBitStreamFilter;
+struct AVCodec;
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVInputFormat;
+struct AVOutputFormat;
 
 class TCustomFFmpeg;
 
@@ -343,85 +351,12 @@ private:
     std::atomic<bool> FTerminating{false};
 
 protected:
-
-    // ---- Run path (Input*.cpp, Output*.cpp, Mapping*.cpp, Transcode*.cpp, Audio*.cpp,
-    //      Progress*.cpp). Its private state lives in FRun.
+    // The engine's private part (RunState.h): input and output helpers, the run path (setup,
+    // transcode loop, packet and audio paths, progress) and the state of one run. Created on
+    // first use; output creation records stream copy in it.
+    friend struct TRunState;
     std::unique_ptr<TRunState> FRun;
-    // (declared by the run path's files below this line)
-
-    // The run path's state, created on first use (output creation records stream copy in it).
     TRunState& RunState();
-
-    // Input opening (InputOpen.cpp).
-    void ResetPerFileSettings();
-    // Makes the decoder context of one stream of a file being opened and takes its settings.
-    void OpenInputStream(AVStream* stream, std::vector<AVCodecContext*>& decoders);
-
-    // Output creation (OutputOpen.cpp).
-    int OutputFileIndexOf(const AVFormatContext* output) const;
-    // Adds a stream of `type` with its encoder context; raises FFmpegException.
-    AVStream* NewOutputStream(AVFormatContext* output, AVMediaType type, const std::string& codecName,
-                              bool copy, int32_t codecTag, std::vector<const AVBitStreamFilter*>& bsfChain,
-                              AVCodecContext*& enc, const AVCodec*& encoder);
-    // Forgets the streams and encoder contexts recorded for output entry `index`.
-    void DiscardOutputStreams(int index, int32_t outputCodecCount);
-
-    // Run setup and teardown (StreamMapping.cpp, CodecOpening.cpp), in the order of a run.
-    void SetupRun();
-    void BuildInputTables();
-    void BuildOutputTables();
-    int FindSourceByType(AVMediaType type, int outputFile) const;
-    void SetCodecParameters();
-    void SetCopyParameters(struct TOutputStreamState& ost, struct TInputStreamState& ist);
-    void SetEncodeParameters(struct TOutputStreamState& ost, struct TInputStreamState& ist);
-    void OpenEncoders();
-    void OpenDecoders();
-    void SetupBitstreamFilters(struct TStreamWriter& writer);
-    void InitInputTimestamps();
-    void ApplyMetadataMaps();
-    void AttachTags();
-    void WriteHeaders();
-    void WriteTagPictures();
-    void DumpOutputs();
-    void LogStreamMapping();
-    // A setup step that cannot go on: logs the stream mapping and the text, then raises it.
-    [[noreturn]] void FailSetup(const std::string& text);
-    // Closes the codecs at the normal end; releases the run tables (any end).
-    void CloseRunCodecs();
-    void ReleaseRunTables();
-
-    // The transcode loop (TranscodeLoop.cpp). An iteration returns false to leave the loop.
-    bool RunLoopIteration();
-    bool JoinStep(int inputFile);
-    void FinishRun();
-    // Seconds of output the stream has produced (the engine's own count).
-    double OutputTime(const struct TOutputStreamState& ost) const;
-
-    // The packet path (PacketPath.cpp). ProcessPacket: 0, or -1 when decoding failed; a null
-    // packet drains the decoder and, with flushEncoders, the encoders the stream feeds.
-    int ProcessPacket(int inputStream, AVPacket* packet, bool flushEncoders);
-    void DeliverFrame(int inputStream, AVFrame* frame);
-    void CopyPacket(struct TOutputStreamState& ost, struct TInputStreamState& ist, const AVPacket* packet);
-    void MuxPacket(struct TStreamWriter& writer, AVPacket* packet);
-    void FilterPacket(struct TStreamWriter& writer, size_t filterIndex, AVPacket* packet);
-    void ReportFilterError(struct TStreamWriter& writer, size_t filterIndex, int streamIndex, int rc);
-    void ApplyVolume(AVFrame* frame);
-
-    // The audio output path (AudioOutput.cpp).
-    void EncodeAudio(struct TOutputStreamState& ost, struct TInputStreamState& ist, AVFrame* frame, int first,
-                     int count, int64_t blockTimeUs);
-    double SyncInputSeconds(const struct TOutputStreamState& ost, int64_t blockTimeUs) const;
-    void MakeResampler(struct TStreamWriter& writer, const AVFrame* frame);
-    void DrainResampler(struct TStreamWriter& writer, struct TOutputStreamState& ost);
-    void PushSamples(struct TStreamWriter& writer, struct TOutputStreamState& ost, const uint8_t* const* data,
-                     int count);
-    void PushSilence(struct TStreamWriter& writer, struct TOutputStreamState& ost, int count);
-    void EncodeFromFifo(struct TStreamWriter& writer, struct TOutputStreamState& ost, bool final);
-    void SendToEncoder(struct TStreamWriter& writer, struct TOutputStreamState& ost, AVFrame* frame);
-    void FlushEncoder(struct TStreamWriter& writer, struct TOutputStreamState& ost);
-
-    // The progress report (Progress.cpp).
-    void ReportProgress(bool isLast);
 };
 
 // ---- Threads of one engine -----------------------------------------------------------------

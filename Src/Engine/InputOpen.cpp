@@ -43,12 +43,12 @@ bool TCustomFFmpeg::FindCodecId(const std::string& name, int mediaType, bool enc
     return true;
 }
 
-void TCustomFFmpeg::ResetPerFileSettings() {
-    FForcedInputFormat = nullptr;
-    FForcedOutputFormat = nullptr;
-    FVideoCodecName.clear();
-    FAudioCodecName.clear();
-    FSubtitleCodecName.clear();
+void TRunState::ResetPerFileSettings() {
+    Engine.FForcedInputFormat = nullptr;
+    Engine.FForcedOutputFormat = nullptr;
+    Engine.FVideoCodecName.clear();
+    Engine.FAudioCodecName.clear();
+    Engine.FSubtitleCodecName.clear();
 }
 
 bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
@@ -56,7 +56,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     // Settings meant for this one file never reach the next one, however this call ends.
     struct TPerFileReset {
         TCustomFFmpeg* Engine;
-        ~TPerFileReset() { Engine->ResetPerFileSettings(); }
+        ~TPerFileReset() { Engine->RunState().ResetPerFileSettings(); }
     } perFileReset{this};
 
     AVFormatContext* ic = av::avformat_alloc_context();
@@ -145,7 +145,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         }
     } decoderOwner{decoders};
     for (unsigned i = 0; i < ic->nb_streams; ++i)
-        OpenInputStream(ic->streams[i], decoders);
+        RunState().OpenInputStream(ic->streams[i], decoders);
 
     if (ic->duration != AV_NOPTS_VALUE) {
         int64_t ms = ic->duration / 1000;
@@ -163,18 +163,21 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     return true;
 }
 
-void TCustomFFmpeg::OpenInputStream(AVStream* st, std::vector<AVCodecContext*>& decoders) {
+void TRunState::OpenInputStream(AVStream* st, std::vector<AVCodecContext*>& decoders) {
     AVCodecParameters* par = st->codecpar;
     const AVCodec* named = nullptr;
     switch (par->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
-        if (!FAudioCodecName.empty()) named = av::avcodec_find_decoder_by_name(FAudioCodecName.c_str());
+        if (!Engine.FAudioCodecName.empty())
+            named = av::avcodec_find_decoder_by_name(Engine.FAudioCodecName.c_str());
         break;
     case AVMEDIA_TYPE_VIDEO:
-        if (!FVideoCodecName.empty()) named = av::avcodec_find_decoder_by_name(FVideoCodecName.c_str());
+        if (!Engine.FVideoCodecName.empty())
+            named = av::avcodec_find_decoder_by_name(Engine.FVideoCodecName.c_str());
         break;
     case AVMEDIA_TYPE_SUBTITLE:
-        if (!FSubtitleCodecName.empty()) named = av::avcodec_find_decoder_by_name(FSubtitleCodecName.c_str());
+        if (!Engine.FSubtitleCodecName.empty())
+            named = av::avcodec_find_decoder_by_name(Engine.FSubtitleCodecName.c_str());
         break;
     case AVMEDIA_TYPE_DATA:
     case AVMEDIA_TYPE_ATTACHMENT:
@@ -190,34 +193,36 @@ void TCustomFFmpeg::OpenInputStream(AVStream* st, std::vector<AVCodecContext*>& 
     decoders.push_back(dec);
     if (av::avcodec_parameters_to_context(dec, par) < 0) throw FFmpegException(kMsgCodecContextFailed);
     dec->pkt_timebase = st->time_base;
-    dec->thread_count = FThreadCount;
+    dec->thread_count = Engine.FThreadCount;
 
     switch (par->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
-        CopyOptionsToContext(&FOptionContexts, dec, FOptionContexts.CodecOptions[AVMEDIA_TYPE_AUDIO],
+        CopyOptionsToContext(&Engine.FOptionContexts, dec,
+                             Engine.FOptionContexts.CodecOptions[AVMEDIA_TYPE_AUDIO],
                              AV_OPT_FLAG_DECODING_PARAM | AV_OPT_FLAG_AUDIO_PARAM);
-        FAudioChannelLayout =
+        Engine.FAudioChannelLayout =
             dec->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? static_cast<int64_t>(dec->ch_layout.u.mask) : 0;
-        FAudioChannels = dec->ch_layout.nb_channels;
-        FAudioSampleRate = dec->sample_rate;
-        FAudioSampleFormat = dec->sample_fmt;
-        FInputCodecs[FInputCodecCount++] = named;
-        if (FAudioDisabled) st->discard = AVDISCARD_ALL;
+        Engine.FAudioChannels = dec->ch_layout.nb_channels;
+        Engine.FAudioSampleRate = dec->sample_rate;
+        Engine.FAudioSampleFormat = dec->sample_fmt;
+        Engine.FInputCodecs[Engine.FInputCodecCount++] = named;
+        if (Engine.FAudioDisabled) st->discard = AVDISCARD_ALL;
         break;
     case AVMEDIA_TYPE_VIDEO:
-        CopyOptionsToContext(&FOptionContexts, dec, FOptionContexts.CodecOptions[AVMEDIA_TYPE_VIDEO],
+        CopyOptionsToContext(&Engine.FOptionContexts, dec,
+                             Engine.FOptionContexts.CodecOptions[AVMEDIA_TYPE_VIDEO],
                              AV_OPT_FLAG_DECODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
-        FInputCodecs[FInputCodecCount++] = named;
-        if (FVideoDisabled) st->discard = AVDISCARD_ALL;
+        Engine.FInputCodecs[Engine.FInputCodecCount++] = named;
+        if (Engine.FVideoDisabled) st->discard = AVDISCARD_ALL;
         break;
     case AVMEDIA_TYPE_SUBTITLE:
-        FInputCodecs[FInputCodecCount++] = named;
-        if (FSubtitleDisabled) st->discard = AVDISCARD_ALL;
+        Engine.FInputCodecs[Engine.FInputCodecCount++] = named;
+        if (Engine.FSubtitleDisabled) st->discard = AVDISCARD_ALL;
         break;
     case AVMEDIA_TYPE_DATA: // takes no decoder slot
         break;
     default: // attachment, unknown: a slot that keeps its content
-        ++FInputCodecCount;
+        ++Engine.FInputCodecCount;
         break;
     }
 }

@@ -3,6 +3,7 @@
 #include "EngineTexts.h"
 #include "FFmpeg.h"
 #include "FFmpegLogger.h"
+#include "MediaApi.h"
 #include "OptionConversions.h"
 
 #include <algorithm>

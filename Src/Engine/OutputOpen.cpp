@@ -10,26 +10,26 @@
 #include <cstring>
 
 TRunState& TCustomFFmpeg::RunState() {
-    if (!FRun) FRun = std::make_unique<TRunState>();
+    if (!FRun) FRun = std::make_unique<TRunState>(*this);
     return *FRun;
 }
 
-int TCustomFFmpeg::OutputFileIndexOf(const AVFormatContext* output) const {
-    for (int i = 0; i < FOutputFileCount; ++i)
-        if (FOutputFiles[i] == output) return i; // in join mode entry 0 owns the context
-    return FOutputFileCount;                     // not registered yet: it becomes the next entry
+int TRunState::OutputFileIndexOf(const AVFormatContext* output) const {
+    for (int i = 0; i < Engine.FOutputFileCount; ++i)
+        if (Engine.FOutputFiles[i] == output) return i; // in join mode entry 0 owns the context
+    return Engine.FOutputFileCount;                     // not registered yet: it becomes the next entry
 }
 
-void TCustomFFmpeg::DiscardOutputStreams(int index, int32_t outputCodecCount) {
-    for (AVCodecContext*& c : FOutputCodecContexts[index])
+void TRunState::DiscardOutputStreams(int index, int32_t outputCodecCount) {
+    for (AVCodecContext*& c : Engine.FOutputCodecContexts[index])
         av::avcodec_free_context(&c);
-    FOutputCodecContexts[index].clear();
-    for (auto& chain : FBitstreamFilters[index])
+    Engine.FOutputCodecContexts[index].clear();
+    for (auto& chain : Engine.FBitstreamFilters[index])
         chain.clear();
-    if (FRun) FRun->StreamCopy[index].fill(false);
-    for (int i = outputCodecCount; i < FOutputCodecCount && i < kMaxCodecs; ++i)
-        FOutputCodecs[i] = nullptr;
-    FOutputCodecCount = outputCodecCount;
+    StreamCopy[index].fill(false);
+    for (int i = outputCodecCount; i < Engine.FOutputCodecCount && i < kMaxCodecs; ++i)
+        Engine.FOutputCodecs[i] = nullptr;
+    Engine.FOutputCodecCount = outputCodecCount;
 }
 
 int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
@@ -65,7 +65,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
     bool registered = false;
     auto fail = [&](const std::string& text) {
         FLastError = text;
-        DiscardOutputStreams(index, outputCodecCount);
+        RunState().DiscardOutputStreams(index, outputCodecCount);
         if (registered) {
             --FOutputFileCount;
             FOutputFiles[FOutputFileCount] = nullptr;
@@ -169,12 +169,12 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
     return FOutputFileCount;
 }
 
-AVStream* TCustomFFmpeg::NewOutputStream(AVFormatContext* oc, AVMediaType type, const std::string& codecName,
-                                         bool copy, int32_t codecTag,
-                                         std::vector<const AVBitStreamFilter*>& bsfChain,
-                                         AVCodecContext*& enc, const AVCodec*& encoder) {
+AVStream* TRunState::NewOutputStream(AVFormatContext* oc, AVMediaType type, const std::string& codecName,
+                                     bool copy, int32_t codecTag,
+                                     std::vector<const AVBitStreamFilter*>& bsfChain, AVCodecContext*& enc,
+                                     const AVCodec*& encoder) {
     const int fileIndex = OutputFileIndexOf(oc);
-    if (oc->nb_streams >= static_cast<unsigned>(kMaxStreams) || FOutputCodecCount >= kMaxCodecs ||
+    if (oc->nb_streams >= static_cast<unsigned>(kMaxStreams) || Engine.FOutputCodecCount >= kMaxCodecs ||
         fileIndex >= kMaxFiles)
         throw FFmpegException(kMsgCouldNotAllocStream);
 
@@ -185,10 +185,10 @@ AVStream* TCustomFFmpeg::NewOutputStream(AVFormatContext* oc, AVMediaType type, 
     if (!copy) {
         if (!codecName.empty()) {
             int id = 0;
-            if (!FindCodecId(codecName, type, true, id)) throw FFmpegException(FLastError);
+            if (!Engine.FindCodecId(codecName, type, true, id)) throw FFmpegException(Engine.FLastError);
             encoder = av::avcodec_find_encoder_by_name(codecName.c_str());
             codecId = static_cast<AVCodecID>(id);
-            FOutputCodecs[FOutputCodecCount] = encoder;
+            Engine.FOutputCodecs[Engine.FOutputCodecCount] = encoder;
         } else {
             codecId = av::av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, type);
             encoder = av::avcodec_find_encoder(codecId);
@@ -200,24 +200,24 @@ AVStream* TCustomFFmpeg::NewOutputStream(AVFormatContext* oc, AVMediaType type, 
     st->id = static_cast<int>(oc->nb_streams) - 1;
     enc = av::avcodec_alloc_context3(encoder);
     if (!enc) throw FFmpegException(kMsgCodecContextFailed);
-    auto& contexts = FOutputCodecContexts[fileIndex];
+    auto& contexts = Engine.FOutputCodecContexts[fileIndex];
     if (contexts.size() <= static_cast<size_t>(st->index)) contexts.resize(st->index + 1, nullptr);
     contexts[st->index] = enc; // owned from here on
 
-    FBitstreamFilters[fileIndex][st->index] = std::move(bsfChain);
+    Engine.FBitstreamFilters[fileIndex][st->index] = std::move(bsfChain);
     bsfChain.clear();
-    enc->thread_count = FThreadCount;
+    enc->thread_count = Engine.FThreadCount;
     enc->codec_type = type;
     if (codecTag != 0) enc->codec_tag = static_cast<unsigned>(codecTag);
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) {
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         // Streams created later inherit it through the recorded options.
-        AVCodecContext* options = static_cast<AVCodecContext*>(FOptionContexts.CodecOptions[type]);
+        AVCodecContext* options = static_cast<AVCodecContext*>(Engine.FOptionContexts.CodecOptions[type]);
         if (options) options->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    RunState().StreamCopy[fileIndex][st->index] = copy;
+    StreamCopy[fileIndex][st->index] = copy;
     if (!copy) enc->codec_id = codecId;
-    ++FOutputCodecCount;
+    ++Engine.FOutputCodecCount;
     return st;
 }
 
@@ -226,8 +226,8 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc) {
     const AVCodec* encoder = nullptr;
     AVStream* st = nullptr;
     try {
-        st = NewOutputStream(oc, AVMEDIA_TYPE_AUDIO, FAudioCodecName, FAudioStreamCopy, FAudioCodecTag,
-                             FAudioBsfChain, enc, encoder);
+        st = RunState().NewOutputStream(oc, AVMEDIA_TYPE_AUDIO, FAudioCodecName, FAudioStreamCopy,
+                                        FAudioCodecTag, FAudioBsfChain, enc, encoder);
     } catch (...) {
         FAudioCodecName.clear();
         FAudioLanguage.clear();
@@ -277,8 +277,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc) {
     AVCodecContext* enc = nullptr;
     const AVCodec* encoder = nullptr;
     try {
-        NewOutputStream(oc, AVMEDIA_TYPE_VIDEO, FVideoCodecName, FVideoStreamCopy, FVideoCodecTag,
-                        FVideoBsfChain, enc, encoder);
+        RunState().NewOutputStream(oc, AVMEDIA_TYPE_VIDEO, FVideoCodecName, FVideoStreamCopy, FVideoCodecTag,
+                                   FVideoBsfChain, enc, encoder);
     } catch (...) {
         FVideoCodecName.clear();
         throw;
@@ -294,8 +294,8 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* oc) {
     const AVCodec* encoder = nullptr;
     AVStream* st = nullptr;
     try {
-        st = NewOutputStream(oc, AVMEDIA_TYPE_SUBTITLE, FSubtitleCodecName, FSubtitleStreamCopy,
-                             FSubtitleCodecTag, FSubtitleBsfChain, enc, encoder);
+        st = RunState().NewOutputStream(oc, AVMEDIA_TYPE_SUBTITLE, FSubtitleCodecName, FSubtitleStreamCopy,
+                                        FSubtitleCodecTag, FSubtitleBsfChain, enc, encoder);
     } catch (...) {
         FSubtitleCodecName.clear();
         FSubtitleLanguage.clear();

@@ -18,26 +18,26 @@ AVStream* FirstAudioStream(AVFormatContext* oc) {
 
 } // namespace
 
-void TCustomFFmpeg::AttachTags() {
-    if (FTagSource.empty()) return;
-    TMediaTags& tags = RunState().Tags;
+void TRunState::AttachTags() {
+    if (Engine.FTagSource.empty()) return;
+    TMediaTags& tags = Tags;
     std::string error;
-    if (!tags.Load(FTagSource, error)) FailSetup(Format(kMsgTagSourceFailed, error.c_str()));
-    for (int i = 0; i < FOutputFileCount; ++i) {
-        if (FJoin && i > 0) break;
-        AVFormatContext* oc = FOutputFiles[i];
+    if (!tags.Load(Engine.FTagSource, error)) FailSetup(Format(kMsgTagSourceFailed, error.c_str()));
+    for (int i = 0; i < Engine.FOutputFileCount; ++i) {
+        if (Engine.FJoin && i > 0) break;
+        AVFormatContext* oc = Engine.FOutputFiles[i];
         int carried = tags.AddTo(oc, FirstAudioStream(oc));
-        if (carried < tags.PictureCount() && FVerbose >= 0)
-            FFLogger().Log(this, llVerbose,
+        if (carried < tags.PictureCount() && Engine.FVerbose >= 0)
+            FFLogger().Log(&Engine, llVerbose,
                            Format("%d of %d cover pictures fit into the %s container", carried,
                                   tags.PictureCount(), oc->oformat->name));
     }
 }
 
-void TCustomFFmpeg::WriteTagPictures() {
-    if (FTagSource.empty()) return;
-    for (int i = 0; i < FOutputFileCount; ++i) {
-        if (FJoin && i > 0) break;
-        if (RunState().Tags.WritePictures(FOutputFiles[i]) < 0) FailSetup(Format(kMsgPicturesFailed, i));
+void TRunState::WriteTagPictures() {
+    if (Engine.FTagSource.empty()) return;
+    for (int i = 0; i < Engine.FOutputFileCount; ++i) {
+        if (Engine.FJoin && i > 0) break;
+        if (Tags.WritePictures(Engine.FOutputFiles[i]) < 0) FailSetup(Format(kMsgPicturesFailed, i));
     }
 }

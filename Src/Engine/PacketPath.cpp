@@ -137,9 +137,8 @@ template <class T> void ScaleFloats(T* p, int count, int volume) {
 
 } // namespace
 
-int TCustomFFmpeg::ProcessPacket(int index, AVPacket* packet, bool flushEncoders) {
-    TRunState& run = *FRun;
-    TInputStreamState& ist = *run.InputStreams[index];
+int TRunState::ProcessPacket(int index, AVPacket* packet, bool flushEncoders) {
+    TInputStreamState& ist = *InputStreams[index];
     AVCodecContext* dec = ist.Dec;
     const AVRational tb = ist.Stream->time_base;
 
@@ -149,7 +148,7 @@ int TCustomFFmpeg::ProcessPacket(int index, AVPacket* packet, bool flushEncoders
 
     // Stream copy takes the packet itself, whether or not the stream is also decoded.
     if (packet) {
-        for (auto& ost : run.OutputStreams)
+        for (auto& ost : OutputStreams)
             if (ost->SourceIndex == index && !ost->Encode) CopyPacket(*ost, ist, packet);
     }
     if (!ist.Decode) {
@@ -166,7 +165,7 @@ int TCustomFFmpeg::ProcessPacket(int index, AVPacket* packet, bool flushEncoders
     bool resend = rc == AVERROR(EAGAIN);
     if (rc < 0 && !resend && rc != AVERROR_EOF) return -1;
     for (;;) {
-        rc = av::avcodec_receive_frame(dec, run.Frame.get());
+        rc = av::avcodec_receive_frame(dec, Frame.get());
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) {
             if (resend) { // frames were waiting; the packet goes in now
                 resend = false;
@@ -178,35 +177,34 @@ int TCustomFFmpeg::ProcessPacket(int index, AVPacket* packet, bool flushEncoders
         }
         if (rc < 0) return -1;
         if (dec->codec_type != AVMEDIA_TYPE_AUDIO) { // video and subtitles are only ever copied
-            av::av_frame_unref(run.Frame.get());
+            av::av_frame_unref(Frame.get());
             return -1;
         }
-        DeliverFrame(index, run.Frame.get());
-        av::av_frame_unref(run.Frame.get());
+        DeliverFrame(index, Frame.get());
+        av::av_frame_unref(Frame.get());
     }
 
     if (!packet && flushEncoders)
-        for (auto& ost : run.OutputStreams)
+        for (auto& ost : OutputStreams)
             if (ost->SourceIndex == index && ost->Encode) FlushEncoder(*ost->Writer, *ost);
     return 0;
 }
 
-void TCustomFFmpeg::DeliverFrame(int index, AVFrame* frame) {
-    TRunState& run = *FRun;
-    TInputStreamState& ist = *run.InputStreams[index];
+void TRunState::DeliverFrame(int index, AVFrame* frame) {
+    TInputStreamState& ist = *InputStreams[index];
     const int rate = frame->sample_rate;
     const int count = frame->nb_samples;
     if (rate <= 0 || count <= 0) return;
 
-    UpdateClock(ist, frame, FAudioSyncMethod != 0);
+    UpdateClock(ist, frame, Engine.FAudioSyncMethod != 0);
     ist.Pts = ClockMicroseconds(ist.Clock);
     TSampleClock after = ist.Clock;
     after.Samples += count;
     ist.NextPts = ClockMicroseconds(after);
 
-    if (FAudioVolume != 256) ApplyVolume(frame);
+    if (Engine.FAudioVolume != 256) ApplyVolume(frame);
 
-    if (FRateEmulation) {
+    if (Engine.FRateEmulation) {
         int64_t elapsed = av::av_gettime() - ist.StartClock;
         if (ist.Pts - elapsed > 1000)
             std::this_thread::sleep_for(std::chrono::milliseconds((ist.Pts - elapsed) / 1000));
@@ -216,12 +214,12 @@ void TCustomFFmpeg::DeliverFrame(int index, AVFrame* frame) {
     // recording time after it, both to the sample. With "copyts" and no start time nothing
     // before the timeline's zero is dropped.
     int64_t first = 0, end = count;
-    if (FStartTime != 0 || !FCopyTs)
-        first = std::clamp<int64_t>(SamplesBefore(ist.Clock, FStartTime), 0, count);
+    if (Engine.FStartTime != 0 || !Engine.FCopyTs)
+        first = std::clamp<int64_t>(SamplesBefore(ist.Clock, Engine.FStartTime), 0, count);
     bool reachedEnd = false;
-    if (FRecordingTime != INT64_MAX) {
-        end = std::clamp<int64_t>(SamplesBefore(ist.Clock, SaturatingAdd(FStartTime, FRecordingTime)), 0,
-                                  count);
+    if (Engine.FRecordingTime != INT64_MAX) {
+        end = std::clamp<int64_t>(
+            SamplesBefore(ist.Clock, SaturatingAdd(Engine.FStartTime, Engine.FRecordingTime)), 0, count);
         reachedEnd = end < count;
     }
     TSampleClock blockStart = ist.Clock;
@@ -229,7 +227,7 @@ void TCustomFFmpeg::DeliverFrame(int index, AVFrame* frame) {
     int64_t blockTimeUs = ClockMicroseconds(blockStart);
     ist.Clock = after;
 
-    for (auto& ost : run.OutputStreams) {
+    for (auto& ost : OutputStreams) {
         if (ost->SourceIndex != index || !ost->Encode) continue;
         if (first < end)
             EncodeAudio(*ost, ist, frame, static_cast<int>(first), static_cast<int>(end - first),
@@ -238,7 +236,7 @@ void TCustomFFmpeg::DeliverFrame(int index, AVFrame* frame) {
     }
 }
 
-void TCustomFFmpeg::ApplyVolume(AVFrame* frame) {
+void TRunState::ApplyVolume(AVFrame* frame) {
     if (av::av_frame_make_writable(frame) < 0) throw FFmpegException(kMsgOutOfMemory);
     AVSampleFormat format = static_cast<AVSampleFormat>(frame->format);
     int channels = frame->ch_layout.nb_channels;
@@ -249,25 +247,25 @@ void TCustomFFmpeg::ApplyVolume(AVFrame* frame) {
         uint8_t* data = frame->extended_data[p];
         switch (av::av_get_packed_sample_fmt(format)) {
         case AV_SAMPLE_FMT_U8:
-            ScaleIntegers<uint8_t, int32_t>(data, perPlane, FAudioVolume, -128, 127, 128);
+            ScaleIntegers<uint8_t, int32_t>(data, perPlane, Engine.FAudioVolume, -128, 127, 128);
             break;
         case AV_SAMPLE_FMT_S16:
-            ScaleIntegers<int16_t, int32_t>(reinterpret_cast<int16_t*>(data), perPlane, FAudioVolume,
+            ScaleIntegers<int16_t, int32_t>(reinterpret_cast<int16_t*>(data), perPlane, Engine.FAudioVolume,
                                             INT16_MIN, INT16_MAX, 0);
             break;
         case AV_SAMPLE_FMT_S32:
-            ScaleIntegers<int32_t, int64_t>(reinterpret_cast<int32_t*>(data), perPlane, FAudioVolume,
+            ScaleIntegers<int32_t, int64_t>(reinterpret_cast<int32_t*>(data), perPlane, Engine.FAudioVolume,
                                             INT32_MIN, INT32_MAX, 0);
             break;
         case AV_SAMPLE_FMT_S64:
-            ScaleIntegers<int64_t, __int128>(reinterpret_cast<int64_t*>(data), perPlane, FAudioVolume,
+            ScaleIntegers<int64_t, __int128>(reinterpret_cast<int64_t*>(data), perPlane, Engine.FAudioVolume,
                                              INT64_MIN, INT64_MAX, 0);
             break;
         case AV_SAMPLE_FMT_FLT:
-            ScaleFloats(reinterpret_cast<float*>(data), perPlane, FAudioVolume);
+            ScaleFloats(reinterpret_cast<float*>(data), perPlane, Engine.FAudioVolume);
             break;
         case AV_SAMPLE_FMT_DBL:
-            ScaleFloats(reinterpret_cast<double*>(data), perPlane, FAudioVolume);
+            ScaleFloats(reinterpret_cast<double*>(data), perPlane, Engine.FAudioVolume);
             break;
         default:
             break;
@@ -275,11 +273,11 @@ void TCustomFFmpeg::ApplyVolume(AVFrame* frame) {
     }
 }
 
-void TCustomFFmpeg::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, const AVPacket* packet) {
+void TRunState::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, const AVPacket* packet) {
     TStreamWriter& w = *ost.Writer;
     const AVRational ts = ist.Stream->time_base;
     const AVRational to = w.Stream->time_base;
-    const int64_t origin = FStartTime;
+    const int64_t origin = Engine.FStartTime;
 
     // Packets wholly before the start are left out (the one holding the start is kept), and the
     // first packet that begins at or after the recording time ends the stream.
@@ -288,19 +286,20 @@ void TCustomFFmpeg::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, 
         int64_t startUs = av::av_rescale_q(raw, ts, kMicroseconds) + ist.PacketShiftUs;
         int64_t endUs =
             startUs + (packet->duration > 0 ? av::av_rescale_q(packet->duration, ts, kMicroseconds) : 0);
-        if ((origin != 0 || !FCopyTs) && endUs <= origin && packet->duration > 0) return;
-        if (FRecordingTime != INT64_MAX && startUs >= SaturatingAdd(origin, FRecordingTime)) {
+        if ((origin != 0 || !Engine.FCopyTs) && endUs <= origin && packet->duration > 0) return;
+        if (Engine.FRecordingTime != INT64_MAX && startUs >= SaturatingAdd(origin, Engine.FRecordingTime)) {
             w.ReachedEnd = true;
             return;
         }
     }
-    if (ost.FrameCount == 0 && !(packet->flags & AV_PKT_FLAG_KEY) && FCopyInitialNonKeyframes == 0) return;
+    if (ost.FrameCount == 0 && !(packet->flags & AV_PKT_FLAG_KEY) && Engine.FCopyInitialNonKeyframes == 0)
+        return;
 
     AVMediaType type = ist.Stream->codecpar->codec_type;
     if (type == AVMEDIA_TYPE_AUDIO)
-        FAudioSize += packet->size;
+        Engine.FAudioSize += packet->size;
     else if (type == AVMEDIA_TYPE_VIDEO) {
-        FVideoSize += packet->size;
+        Engine.FVideoSize += packet->size;
         ++ost.SyncPosition;
     }
 
@@ -317,7 +316,7 @@ void TCustomFFmpeg::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, 
     ++ost.FrameCount;
 }
 
-void TCustomFFmpeg::MuxPacket(TStreamWriter& w, AVPacket* packet) {
+void TRunState::MuxPacket(TStreamWriter& w, AVPacket* packet) {
     if (!packet) { // the end of the stream: what the filters still hold
         if (!w.Filters.empty()) FilterPacket(w, 0, nullptr);
         return;
@@ -327,7 +326,7 @@ void TCustomFFmpeg::MuxPacket(TStreamWriter& w, AVPacket* packet) {
     av::av_packet_unref(packet);
 }
 
-void TCustomFFmpeg::FilterPacket(TStreamWriter& w, size_t filterIndex, AVPacket* packet) {
+void TRunState::FilterPacket(TStreamWriter& w, size_t filterIndex, AVPacket* packet) {
     if (filterIndex == w.Filters.size()) {
         if (!packet) return; // the end of the chain's flush
         packet->stream_index = w.Stream->index;
@@ -335,7 +334,7 @@ void TCustomFFmpeg::FilterPacket(TStreamWriter& w, size_t filterIndex, AVPacket*
         if (rc < 0) {
             char reason[AV_ERROR_MAX_STRING_SIZE] = {0};
             av::av_strerror(rc, reason, sizeof reason);
-            FFLogger().Log(this, llError, std::string(kMsgWriteFrame) + ": " + reason);
+            FFLogger().Log(&Engine, llError, std::string(kMsgWriteFrame) + ": " + reason);
             throw FFmpegException(std::string(kMsgWriteFrame) + ": " + reason);
         }
         return;
@@ -358,10 +357,10 @@ void TCustomFFmpeg::FilterPacket(TStreamWriter& w, size_t filterIndex, AVPacket*
     if (!packet) FilterPacket(w, filterIndex + 1, nullptr); // flush the rest of the chain
 }
 
-void TCustomFFmpeg::ReportFilterError(TStreamWriter& w, size_t filterIndex, int streamIndex, int rc) {
+void TRunState::ReportFilterError(TStreamWriter& w, size_t filterIndex, int streamIndex, int rc) {
     const char* codec = w.Encode && w.Enc->codec ? w.Enc->codec->name : "copy";
     std::string text =
         FormatOpenError(Format(kMsgBsfFailed, w.Filters[filterIndex]->filter->name, streamIndex, codec), rc);
-    if (FExitOnError) throw FFmpegException(text);
-    FFLogger().Log(this, llError, text);
+    if (Engine.FExitOnError) throw FFmpegException(text);
+    FFLogger().Log(&Engine, llError, text);
 }

@@ -25,13 +25,12 @@ void Append(char (&buffer)[kReportSize], const char* format, ...) {
 
 } // namespace
 
-void TCustomFFmpeg::ReportProgress(bool isLast) {
-    if (!FRun || FOutputFileCount <= 0) return;
-    const TRunState& run = *FRun;
+void TRunState::ReportProgress(bool isLast) {
+    if (Engine.FOutputFileCount <= 0) return;
     int32_t frameNumber = -1, fps = -1;
     float quality = -1.0f;
 
-    AVIOContext* pb = FOutputFiles[0]->pb;
+    AVIOContext* pb = Engine.FOutputFiles[0]->pb;
     int64_t totalSize = pb ? av::avio_size(pb) : -1;
     if (totalSize < 0 && pb) totalSize = av::avio_seek(pb, 0, SEEK_CUR);
     if (totalSize < 0) totalSize = 0;
@@ -39,7 +38,7 @@ void TCustomFFmpeg::ReportProgress(bool isLast) {
     char text[kReportSize] = {0};
     double ti1 = 1e10;
     bool videoSeen = false;
-    for (const auto& ost : run.OutputStreams) {
+    for (const auto& ost : OutputStreams) {
         const TStreamWriter& w = *ost->Writer;
         if (w.Enc->codec_type == AVMEDIA_TYPE_VIDEO) {
             // Video is only copied here: no encoder quality to show.
@@ -48,7 +47,7 @@ void TCustomFFmpeg::ReportProgress(bool isLast) {
             } else {
                 videoSeen = true;
                 if (ost->FrameCount < 1) return; // no report before the first picture
-                float elapsed = static_cast<float>(av::av_gettime() - FTimerStart) / 1000000.0f;
+                float elapsed = static_cast<float>(av::av_gettime() - Engine.FTimerStart) / 1000000.0f;
                 frameNumber = ost->FrameCount;
                 fps = elapsed > 1 ? static_cast<int32_t>(frameNumber / elapsed + 0.5f) : 0;
                 Append(text, "frame=%5d fps=%3d q=%3.1f ", frameNumber, fps, static_cast<double>(quality));
@@ -62,24 +61,25 @@ void TCustomFFmpeg::ReportProgress(bool isLast) {
     const bool produced = ti1 < 1e10;
     if (ti1 < 0.01) ti1 = 0.01;
 
-    if (FProgressCallback || FVerbose > 0 || isLast) {
+    if (Engine.FProgressCallback || Engine.FVerbose > 0 || isLast) {
         double seconds = produced ? ti1 : 0.0;
         double bitRate = produced ? static_cast<double>(totalSize) * 8 / ti1 / 1000 : 0.0;
         Append(text, kMsgProgressLine, static_cast<double>(totalSize) / 1024, seconds, bitRate);
-        if (FVerbose > 1) Append(text, kMsgProgressDupDrop, FFramesDuplicated, FFramesDropped);
-        if (FProgressCallback)
-            FProgressCallback(this, frameNumber, fps, static_cast<int32_t>(seconds * 1000), quality,
-                              static_cast<float>(bitRate), totalSize, FTotalDuration);
-        else if (FVerbose >= 0)
-            FFLogger().Log(this, llVerbose, text);
+        if (Engine.FVerbose > 1)
+            Append(text, kMsgProgressDupDrop, Engine.FFramesDuplicated, Engine.FFramesDropped);
+        if (Engine.FProgressCallback)
+            Engine.FProgressCallback(&Engine, frameNumber, fps, static_cast<int32_t>(seconds * 1000), quality,
+                                     static_cast<float>(bitRate), totalSize, Engine.FTotalDuration);
+        else if (Engine.FVerbose >= 0)
+            FFLogger().Log(&Engine, llVerbose, text);
     }
 
-    if (isLast && FVerbose >= 0) {
-        double sum = static_cast<double>(FVideoSize + FAudioSize + FExtraSize);
+    if (isLast && Engine.FVerbose >= 0) {
+        double sum = static_cast<double>(Engine.FVideoSize + Engine.FAudioSize + Engine.FExtraSize);
         double overhead = sum > 0 ? (static_cast<double>(totalSize) - sum) * 100.0 / sum : 0.0;
-        FFLogger().Log(this, llVerbose,
-                       Format(kMsgSummary, static_cast<double>(FVideoSize) / 1024,
-                              static_cast<double>(FAudioSize) / 1024, static_cast<double>(FExtraSize) / 1024,
-                              overhead));
+        FFLogger().Log(&Engine, llVerbose,
+                       Format(kMsgSummary, static_cast<double>(Engine.FVideoSize) / 1024,
+                              static_cast<double>(Engine.FAudioSize) / 1024,
+                              static_cast<double>(Engine.FExtraSize) / 1024, overhead));
     }
 }

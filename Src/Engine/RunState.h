@@ -1,14 +1,17 @@
-// State of the engine's run path: what output creation records for the run (which streams are
-// copied), the run tables that one RunConversion builds and releases (one record per input
-// stream and per output stream, the writers that encode and mux), and the messages of the run
-// path in one place so that tests can name them.
+// The engine's private part: what output creation records for the run (which streams are
+// copied), the helpers of input opening and output creation, the run path (setup and teardown,
+// the transcode loop, the packet and audio paths, the progress report) with the run tables that
+// one RunConversion builds and releases (one record per input stream and per output stream, the
+// writers that encode and mux), and the messages of these paths in one place so that tests can
+// name them. Only the engine's own files and its tests include this header.
 //
-// Everything here is touched by one thread at a time: the configuring thread while outputs are
-// created, then the conversion thread during the run, then whoever calls CloseAll.
+// Everything here is touched by one thread at a time: the configuring thread while inputs and
+// outputs are opened, then the conversion thread during the run, then whoever calls CloseAll.
 #pragma once
 
 #include "FFPtr.h"
 #include "FFmpeg.h"
+#include "MediaApi.h"
 #include "MediaTags.h"
 
 #include <array>
@@ -178,11 +181,13 @@ struct TOutputStreamState {
 };
 
 struct TRunState {
-    TRunState() = default;
+    explicit TRunState(TCustomFFmpeg& engine) : Engine(engine) {}
     TRunState(const TRunState&) = delete;
     TRunState& operator=(const TRunState&) = delete;
     // Closes codecs a run left open (under CodecLock) and releases the tables.
     ~TRunState();
+
+    TCustomFFmpeg& Engine; // the engine this part belongs to
 
     // Recorded when output streams are created: stream copy per output file and stream.
     std::array<std::array<bool, kMaxStreams>, kMaxFiles> StreamCopy{};
@@ -207,4 +212,76 @@ struct TRunState {
     void CloseOpenedCodecs();
     // Frees the run tables (not the recorded copy flags).
     void ReleaseTables();
+
+    // ---- Input opening (InputOpen.cpp) ----
+    void ResetPerFileSettings();
+    // Makes the decoder context of one stream of a file being opened and takes its settings.
+    void OpenInputStream(AVStream* stream, std::vector<AVCodecContext*>& decoders);
+
+    // ---- Output creation (OutputOpen.cpp) ----
+    int OutputFileIndexOf(const AVFormatContext* output) const;
+    // Adds a stream of `type` with its encoder context; raises FFmpegException.
+    AVStream* NewOutputStream(AVFormatContext* output, AVMediaType type, const std::string& codecName,
+                              bool copy, int32_t codecTag, std::vector<const AVBitStreamFilter*>& bsfChain,
+                              AVCodecContext*& enc, const AVCodec*& encoder);
+    // Forgets the streams and encoder contexts recorded for output entry `index`.
+    void DiscardOutputStreams(int index, int32_t outputCodecCount);
+
+    // ---- Run setup and teardown (StreamMapping.cpp, CodecOpening.cpp), in the order of a run ----
+    // The whole conversion: setup, main loop, normal end; raises FFmpegException.
+    void Run();
+    void SetupRun();
+    void BuildInputTables();
+    void BuildOutputTables();
+    int FindSourceByType(AVMediaType type, int outputFile) const;
+    void SetCodecParameters();
+    void SetCopyParameters(TOutputStreamState& ost, TInputStreamState& ist);
+    void SetEncodeParameters(TOutputStreamState& ost, TInputStreamState& ist);
+    void OpenEncoders();
+    void OpenDecoders();
+    void SetupBitstreamFilters(TStreamWriter& writer);
+    void InitInputTimestamps();
+    void ApplyMetadataMaps();
+    void AttachTags();
+    void WriteHeaders();
+    void WriteTagPictures();
+    void DumpOutputs();
+    void LogStreamMapping();
+    // A setup step that cannot go on: logs the stream mapping and the text, then raises it.
+    [[noreturn]] void FailSetup(const std::string& text);
+    // Closes the codecs at the normal end.
+    void CloseRunCodecs();
+
+    // ---- The transcode loop (TranscodeLoop.cpp). An iteration returns false to leave the loop ----
+    bool RunLoopIteration();
+    bool JoinStep(int inputFile);
+    void FinishRun();
+    // Seconds of output the stream has produced (the engine's own count).
+    double OutputTime(const TOutputStreamState& ost) const;
+
+    // ---- The packet path (PacketPath.cpp) ----
+    // ProcessPacket: 0, or -1 when decoding failed; a null packet drains the decoder and, with
+    // flushEncoders, the encoders the stream feeds.
+    int ProcessPacket(int inputStream, AVPacket* packet, bool flushEncoders);
+    void DeliverFrame(int inputStream, AVFrame* frame);
+    void CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, const AVPacket* packet);
+    void MuxPacket(TStreamWriter& writer, AVPacket* packet);
+    void FilterPacket(TStreamWriter& writer, size_t filterIndex, AVPacket* packet);
+    void ReportFilterError(TStreamWriter& writer, size_t filterIndex, int streamIndex, int rc);
+    void ApplyVolume(AVFrame* frame);
+
+    // ---- The audio output path (AudioOutput.cpp) ----
+    void EncodeAudio(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* frame, int first, int count,
+                     int64_t blockTimeUs);
+    double SyncInputSeconds(const TOutputStreamState& ost, int64_t blockTimeUs) const;
+    void MakeResampler(TStreamWriter& writer, const AVFrame* frame);
+    void DrainResampler(TStreamWriter& writer, TOutputStreamState& ost);
+    void PushSamples(TStreamWriter& writer, TOutputStreamState& ost, const uint8_t* const* data, int count);
+    void PushSilence(TStreamWriter& writer, TOutputStreamState& ost, int count);
+    void EncodeFromFifo(TStreamWriter& writer, TOutputStreamState& ost, bool final);
+    void SendToEncoder(TStreamWriter& writer, TOutputStreamState& ost, AVFrame* frame);
+    void FlushEncoder(TStreamWriter& writer, TOutputStreamState& ost);
+
+    // ---- The progress report (Progress.cpp) ----
+    void ReportProgress(bool isLast);
 };

@@ -13,7 +13,7 @@ AVMediaType TypeOf(const TStreamWriter& writer) {
 
 } // namespace
 
-void TCustomFFmpeg::SetupRun() {
+void TRunState::SetupRun() {
     BuildInputTables();
     BuildOutputTables();
     SetCodecParameters();
@@ -28,86 +28,85 @@ void TCustomFFmpeg::SetupRun() {
     LogStreamMapping();
 }
 
-void TCustomFFmpeg::BuildInputTables() {
-    TRunState& run = RunState();
-    run.InputFiles.assign(FInputFileCount, TInputFileState{});
-    for (int i = 0; i < FInputFileCount; ++i) {
-        AVFormatContext* ic = FInputFiles[i];
-        run.InputFiles[i].FirstStream = static_cast<int32_t>(run.InputStreams.size());
-        run.InputFiles[i].StreamCount = static_cast<int32_t>(ic->nb_streams);
+void TRunState::BuildInputTables() {
+    InputFiles.assign(Engine.FInputFileCount, TInputFileState{});
+    for (int i = 0; i < Engine.FInputFileCount; ++i) {
+        AVFormatContext* ic = Engine.FInputFiles[i];
+        InputFiles[i].FirstStream = static_cast<int32_t>(InputStreams.size());
+        InputFiles[i].StreamCount = static_cast<int32_t>(ic->nb_streams);
         for (unsigned j = 0; j < ic->nb_streams; ++j) {
             auto ist = std::make_unique<TInputStreamState>();
             ist->Stream = ic->streams[j];
-            ist->Dec = j < FInputCodecContexts[i].size() ? FInputCodecContexts[i][j] : nullptr;
+            ist->Dec = j < Engine.FInputCodecContexts[i].size() ? Engine.FInputCodecContexts[i][j] : nullptr;
             ist->FileIndex = i;
             ist->StreamIndex = static_cast<int32_t>(j);
             ist->Discarded = true;
-            if (FRateEmulation) ist->StartClock = av::av_gettime();
-            run.InputStreams.push_back(std::move(ist));
+            if (Engine.FRateEmulation) ist->StartClock = av::av_gettime();
+            InputStreams.push_back(std::move(ist));
         }
     }
 }
 
-void TCustomFFmpeg::BuildOutputTables() {
-    TRunState& run = RunState();
+void TRunState::BuildOutputTables() {
     int total = 0;
-    for (int i = 0; i < FOutputFileCount; ++i) {
-        AVFormatContext* oc = FOutputFiles[i];
+    for (int i = 0; i < Engine.FOutputFileCount; ++i) {
+        AVFormatContext* oc = Engine.FOutputFiles[i];
         if (oc->nb_streams == 0) {
             av::av_dump_format(oc, i, oc->url, 1);
             throw FFmpegException(Format(kMsgNoStreamInOutput, i));
         }
-        if (i == 0) run.GroupSize = static_cast<int32_t>(oc->nb_streams);
+        if (i == 0) GroupSize = static_cast<int32_t>(oc->nb_streams);
         total += static_cast<int>(oc->nb_streams);
     }
-    if (FStreamMapCount > 0 && FStreamMapCount != total) throw FFmpegException(kMsgMapCountMismatch);
-    for (int n = 0; n < FStreamMapCount; ++n) {
-        const TStreamMapEntry& map = FStreamMaps[n];
-        if (map.FileIndex < 0 || map.FileIndex >= FInputFileCount || map.StreamIndex < 0 ||
-            map.StreamIndex >= run.InputFiles[map.FileIndex].StreamCount)
+    if (Engine.FStreamMapCount > 0 && Engine.FStreamMapCount != total)
+        throw FFmpegException(kMsgMapCountMismatch);
+    for (int n = 0; n < Engine.FStreamMapCount; ++n) {
+        const TStreamMapEntry& map = Engine.FStreamMaps[n];
+        if (map.FileIndex < 0 || map.FileIndex >= Engine.FInputFileCount || map.StreamIndex < 0 ||
+            map.StreamIndex >= InputFiles[map.FileIndex].StreamCount)
             throw FFmpegException(Format(kMsgNoInputStream, map.FileIndex, map.StreamIndex));
-        if (map.SyncFileIndex < 0 || map.SyncFileIndex >= FInputFileCount || map.SyncStreamIndex < 0 ||
-            map.SyncStreamIndex >= run.InputFiles[map.SyncFileIndex].StreamCount)
+        if (map.SyncFileIndex < 0 || map.SyncFileIndex >= Engine.FInputFileCount || map.SyncStreamIndex < 0 ||
+            map.SyncStreamIndex >= InputFiles[map.SyncFileIndex].StreamCount)
             throw FFmpegException(Format(kMsgNoSyncStream, map.SyncFileIndex, map.SyncStreamIndex));
     }
 
     // One writer per real output stream; in join mode every entry is entry 0's context.
-    for (int i = 0; i < FOutputFileCount; ++i) {
-        if (FJoin && i > 0) break;
-        AVFormatContext* oc = FOutputFiles[i];
+    for (int i = 0; i < Engine.FOutputFileCount; ++i) {
+        if (Engine.FJoin && i > 0) break;
+        AVFormatContext* oc = Engine.FOutputFiles[i];
         for (unsigned j = 0; j < oc->nb_streams; ++j) {
             auto writer = std::make_unique<TStreamWriter>();
             writer->File = oc;
             writer->FileIndex = i;
             writer->Stream = oc->streams[j];
-            writer->Enc = FOutputCodecContexts[i][j];
-            run.Writers.push_back(std::move(writer));
+            writer->Enc = Engine.FOutputCodecContexts[i][j];
+            Writers.push_back(std::move(writer));
         }
     }
 
     int n = 0;
     int writerBase = 0;
-    for (int i = 0; i < FOutputFileCount; ++i) {
-        AVFormatContext* oc = FOutputFiles[i];
-        if (!FJoin && i > 0) writerBase += static_cast<int>(FOutputFiles[i - 1]->nb_streams);
+    for (int i = 0; i < Engine.FOutputFileCount; ++i) {
+        AVFormatContext* oc = Engine.FOutputFiles[i];
+        if (!Engine.FJoin && i > 0) writerBase += static_cast<int>(Engine.FOutputFiles[i - 1]->nb_streams);
         for (unsigned j = 0; j < oc->nb_streams; ++j, ++n) {
             auto ost = std::make_unique<TOutputStreamState>();
             ost->FileIndex = i;
             ost->StreamIndex = static_cast<int32_t>(j);
             ost->Stream = oc->streams[j];
-            ost->Writer = run.Writers[writerBase + j].get();
+            ost->Writer = Writers[writerBase + j].get();
             AVMediaType type = TypeOf(*ost->Writer);
-            if (FStreamMapCount > 0) {
-                const TStreamMapEntry& map = FStreamMaps[n];
-                ost->SourceIndex = run.InputFiles[map.FileIndex].FirstStream + map.StreamIndex;
-                AVMediaType inType = run.InputStreams[ost->SourceIndex]->Stream->codecpar->codec_type;
+            if (Engine.FStreamMapCount > 0) {
+                const TStreamMapEntry& map = Engine.FStreamMaps[n];
+                ost->SourceIndex = InputFiles[map.FileIndex].FirstStream + map.StreamIndex;
+                AVMediaType inType = InputStreams[ost->SourceIndex]->Stream->codecpar->codec_type;
                 if (inType != type) {
                     av::av_dump_format(oc, i, oc->url, 1);
                     throw FFmpegException(Format(kMsgCodecTypeMismatch, map.FileIndex, map.StreamIndex,
                                                  MediaTypeName(inType).c_str(), ost->FileIndex,
                                                  ost->StreamIndex, MediaTypeName(type).c_str()));
                 }
-                ost->SyncSource = run.InputFiles[map.SyncFileIndex].FirstStream + map.SyncStreamIndex;
+                ost->SyncSource = InputFiles[map.SyncFileIndex].FirstStream + map.SyncStreamIndex;
             } else {
                 ost->SourceIndex = FindSourceByType(type, i);
                 if (ost->SourceIndex < 0) {
@@ -117,48 +116,46 @@ void TCustomFFmpeg::BuildOutputTables() {
                 }
                 ost->SyncSource = ost->SourceIndex;
             }
-            run.InputStreams[ost->SourceIndex]->Discarded = false;
-            run.OutputStreams.push_back(std::move(ost));
+            InputStreams[ost->SourceIndex]->Discarded = false;
+            OutputStreams.push_back(std::move(ost));
         }
     }
 }
 
-int TCustomFFmpeg::FindSourceByType(AVMediaType type, int outputFile) const {
-    const TRunState& run = *FRun;
+int TRunState::FindSourceByType(AVMediaType type, int outputFile) const {
     auto usable = [&](int index) {
-        const TInputStreamState& ist = *run.InputStreams[index];
+        const TInputStreamState& ist = *InputStreams[index];
         return ist.Discarded && ist.Stream->codecpar->codec_type == type &&
-               (!FJoin || ist.FileIndex == outputFile);
+               (!Engine.FJoin || ist.FileIndex == outputFile);
     };
-    if (FProgramId != 0) {
-        for (int f = 0; f < FInputFileCount; ++f) {
-            AVFormatContext* ic = FInputFiles[f];
+    if (Engine.FProgramId != 0) {
+        for (int f = 0; f < Engine.FInputFileCount; ++f) {
+            AVFormatContext* ic = Engine.FInputFiles[f];
             for (unsigned p = 0; p < ic->nb_programs; ++p) {
-                if (ic->programs[p]->id != FProgramId) continue;
+                if (ic->programs[p]->id != Engine.FProgramId) continue;
                 for (unsigned k = 0; k < ic->programs[p]->nb_stream_indexes; ++k) {
                     int index =
-                        run.InputFiles[f].FirstStream + static_cast<int>(ic->programs[p]->stream_index[k]);
+                        InputFiles[f].FirstStream + static_cast<int>(ic->programs[p]->stream_index[k]);
                     if (usable(index)) return index;
                 }
             }
         }
     } else {
-        for (size_t k = 0; k < run.InputStreams.size(); ++k)
+        for (size_t k = 0; k < InputStreams.size(); ++k)
             if (usable(static_cast<int>(k))) return static_cast<int>(k);
     }
     // Outside join mode an output may share an input stream that another output already takes.
-    if (FProgramId == 0 && !FJoin)
-        for (int k = static_cast<int>(run.InputStreams.size()) - 1; k >= 0; --k)
-            if (run.InputStreams[k]->Stream->codecpar->codec_type == type) return k;
+    if (Engine.FProgramId == 0 && !Engine.FJoin)
+        for (int k = static_cast<int>(InputStreams.size()) - 1; k >= 0; --k)
+            if (InputStreams[k]->Stream->codecpar->codec_type == type) return k;
     return -1;
 }
 
-void TCustomFFmpeg::SetCodecParameters() {
-    TRunState& run = RunState();
+void TRunState::SetCodecParameters() {
     std::vector<const TStreamWriter*> settled;
-    for (auto& ostPtr : run.OutputStreams) {
+    for (auto& ostPtr : OutputStreams) {
         TOutputStreamState& ost = *ostPtr;
-        TInputStreamState& ist = *run.InputStreams[ost.SourceIndex];
+        TInputStreamState& ist = *InputStreams[ost.SourceIndex];
         TStreamWriter& w = *ost.Writer;
         bool first = std::find(settled.begin(), settled.end(), &w) == settled.end();
         if (first) {
@@ -173,7 +170,7 @@ void TCustomFFmpeg::SetCodecParameters() {
             }
         }
         // In join mode the parameters are those of group 0; every group decodes its own source.
-        bool copy = run.StreamCopy[FJoin ? 0 : ost.FileIndex][ost.StreamIndex];
+        bool copy = StreamCopy[Engine.FJoin ? 0 : ost.FileIndex][ost.StreamIndex];
         if (copy) {
             if (first) SetCopyParameters(ost, ist);
         } else {
@@ -182,11 +179,12 @@ void TCustomFFmpeg::SetCodecParameters() {
     }
 }
 
-void TCustomFFmpeg::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& ist) {
+void TRunState::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& ist) {
     TStreamWriter& w = *ost.Writer;
     const AVCodecParameters* in = ist.Stream->codecpar;
     AVCodecParameters* out = w.Stream->codecpar;
-    if (in->codec_type == AVMEDIA_TYPE_AUDIO && FAudioVolume != 256) throw FFmpegException(kMsgCopyAndVolume);
+    if (in->codec_type == AVMEDIA_TYPE_AUDIO && Engine.FAudioVolume != 256)
+        throw FFmpegException(kMsgCopyAndVolume);
     if (in->codec_type != AVMEDIA_TYPE_AUDIO && in->codec_type != AVMEDIA_TYPE_VIDEO &&
         in->codec_type != AVMEDIA_TYPE_SUBTITLE)
         throw FFmpegException(kMsgInvalidOutputCodecType);
@@ -211,11 +209,12 @@ void TCustomFFmpeg::SetCopyParameters(TOutputStreamState& ost, TInputStreamState
     ost.Encode = false;
 }
 
-void TCustomFFmpeg::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState& ist) {
+void TRunState::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState& ist) {
     AVCodecContext* enc = ost.Writer->Enc;
     switch (enc->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
-        ost.NeedsResample = (ist.Dec && enc->sample_rate != ist.Dec->sample_rate) || FAudioSyncMethod > 1;
+        ost.NeedsResample =
+            (ist.Dec && enc->sample_rate != ist.Dec->sample_rate) || Engine.FAudioSyncMethod > 1;
         ist.Decode = true;
         ost.Encode = true;
         ost.Writer->Encode = true;
@@ -228,23 +227,23 @@ void TCustomFFmpeg::SetEncodeParameters(TOutputStreamState& ost, TInputStreamSta
     }
 }
 
-void TCustomFFmpeg::InitInputTimestamps() {
-    for (auto& ist : RunState().InputStreams) {
+void TRunState::InitInputTimestamps() {
+    for (auto& ist : InputStreams) {
         ist->Pts = 0;
         ist->NextPts = AV_NOPTS_VALUE;
         ist->AtStart = true;
     }
 }
 
-void TCustomFFmpeg::ApplyMetadataMaps() {
-    for (int m = 0; m < FMetadataMapCount; ++m) {
-        int out = FMetadataMaps[m].OutFile, in = FMetadataMaps[m].InFile;
+void TRunState::ApplyMetadataMaps() {
+    for (int m = 0; m < Engine.FMetadataMapCount; ++m) {
+        int out = Engine.FMetadataMaps[m].OutFile, in = Engine.FMetadataMaps[m].InFile;
         const char* failure = nullptr;
         int bad = 0;
-        if (out < 0 || out >= FOutputFileCount) {
+        if (out < 0 || out >= Engine.FOutputFileCount) {
             failure = kMsgBadMetadataOutput;
             bad = out;
-        } else if (in < 0 || in >= FInputFileCount) {
+        } else if (in < 0 || in >= Engine.FInputFileCount) {
             failure = kMsgBadMetadataInput;
             bad = in;
         }
@@ -252,41 +251,37 @@ void TCustomFFmpeg::ApplyMetadataMaps() {
             FailSetup(Format(failure, bad, out, in));
         }
         const AVDictionaryEntry* tag = nullptr;
-        while ((tag = av::av_dict_get(FInputFiles[in]->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
-            av::av_dict_set(&FOutputFiles[out]->metadata, tag->key, tag->value, 0);
+        while ((tag = av::av_dict_get(Engine.FInputFiles[in]->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
+            av::av_dict_set(&Engine.FOutputFiles[out]->metadata, tag->key, tag->value, 0);
     }
 }
 
-void TCustomFFmpeg::DumpOutputs() {
-    for (int i = 0; i < FOutputFileCount; ++i) {
-        if (FJoin && i > 0) break;
-        av::av_dump_format(FOutputFiles[i], i, FOutputFiles[i]->url, 1);
+void TRunState::DumpOutputs() {
+    for (int i = 0; i < Engine.FOutputFileCount; ++i) {
+        if (Engine.FJoin && i > 0) break;
+        av::av_dump_format(Engine.FOutputFiles[i], i, Engine.FOutputFiles[i]->url, 1);
     }
 }
 
-void TCustomFFmpeg::FailSetup(const std::string& text) {
+void TRunState::FailSetup(const std::string& text) {
     LogStreamMapping();
-    FFLogger().Log(this, llError, text);
+    FFLogger().Log(&Engine, llError, text);
     throw FFmpegException(text);
 }
 
-void TCustomFFmpeg::LogStreamMapping() {
-    if (FVerbose < 0 || !FRun) return;
-    FFLogger().Log(this, llVerbose, kMsgStreamMapping);
-    for (auto& ost : FRun->OutputStreams) {
-        const TInputStreamState& ist = *FRun->InputStreams[ost->SourceIndex];
+void TRunState::LogStreamMapping() {
+    if (Engine.FVerbose < 0) return;
+    FFLogger().Log(&Engine, llVerbose, kMsgStreamMapping);
+    for (auto& ost : OutputStreams) {
+        const TInputStreamState& ist = *InputStreams[ost->SourceIndex];
         std::string type = MediaTypeName(TypeOf(*ost->Writer));
-        FFLogger().Log(this, llVerbose,
+        FFLogger().Log(&Engine, llVerbose,
                        Format(kMsgStreamMappingLine, ist.FileIndex, ist.StreamIndex,
-                              FJoin ? 0 : ost->FileIndex, ost->StreamIndex, type.c_str()));
+                              Engine.FJoin ? 0 : ost->FileIndex, ost->StreamIndex, type.c_str()));
         if (ost->SyncSource != ost->SourceIndex) {
-            const TInputStreamState& sync = *FRun->InputStreams[ost->SyncSource];
-            FFLogger().Log(this, llVerbose,
+            const TInputStreamState& sync = *InputStreams[ost->SyncSource];
+            FFLogger().Log(&Engine, llVerbose,
                            Format(kMsgStreamMappingSync, sync.FileIndex, sync.StreamIndex, type.c_str()));
         }
     }
-}
-
-void TCustomFFmpeg::ReleaseRunTables() {
-    if (FRun) FRun->ReleaseTables();
 }

@@ -18,26 +18,29 @@ constexpr AVRational kMicroseconds{1, 1000000};
 } // namespace
 
 void TCustomFFmpeg::RunConversion() {
-    TRunState& run = RunState();
+    RunState().Run();
+}
+
+void TRunState::Run() {
     try {
         SetupRun();
-        FTimerStart = av::av_gettime();
-        run.LastReportTime = FTimerStart;
-        run.CurrentInput = 0;
-        run.NoPacketCount = 0;
-        for (auto& file : run.InputFiles)
+        Engine.FTimerStart = av::av_gettime();
+        LastReportTime = Engine.FTimerStart;
+        CurrentInput = 0;
+        NoPacketCount = 0;
+        for (auto& file : InputFiles)
             file.NoPacket = false;
-        while (!FStopRequested && RunLoopIteration()) {
+        while (!Engine.FStopRequested && RunLoopIteration()) {
         }
         FinishRun();
     } catch (...) {
         // Codecs still open are closed by the run state when the engine releases it.
-        ReleaseRunTables();
+        ReleaseTables();
         throw;
     }
 }
 
-double TCustomFFmpeg::OutputTime(const TOutputStreamState& ost) const {
+double TRunState::OutputTime(const TOutputStreamState& ost) const {
     const TStreamWriter& w = *ost.Writer;
     if (w.Encode)
         return w.Enc->sample_rate > 0 ? static_cast<double>(w.SamplesAccepted) / w.Enc->sample_rate : 0.0;
@@ -45,9 +48,8 @@ double TCustomFFmpeg::OutputTime(const TOutputStreamState& ost) const {
     return static_cast<double>(w.LastPacketEnd) * ::av_q2d(w.Stream->time_base);
 }
 
-bool TCustomFFmpeg::RunLoopIteration() {
-    TRunState& run = *FRun;
-    const double recordingSeconds = static_cast<double>(FRecordingTime) / 1000000.0;
+bool TRunState::RunLoopIteration() {
+    const double recordingSeconds = static_cast<double>(Engine.FRecordingTime) / 1000000.0;
     // A stream cut at the recording time counts as having reached it.
     auto loopTime = [&](const TOutputStreamState& ost) {
         double t = OutputTime(ost);
@@ -55,16 +57,17 @@ bool TCustomFFmpeg::RunLoopIteration() {
     };
     auto frameLimitReached = [&](const TOutputStreamState& ost) {
         int type = ost.Writer->Enc->codec_type;
-        return type >= 0 && type < static_cast<int>(FMaxFrames.size()) && FMaxFrames[type] <= ost.FrameCount;
+        return type >= 0 && type < static_cast<int>(Engine.FMaxFrames.size()) &&
+               Engine.FMaxFrames[type] <= ost.FrameCount;
     };
 
     double minOutput = 1e100, minInput = 1e100;
     int file = -1;
-    if (FJoin) {
-        int k = run.CurrentInput;
+    if (Engine.FJoin) {
+        int k = CurrentInput;
         file = k;
-        for (int n = k * run.GroupSize; n < (k + 1) * run.GroupSize; ++n) {
-            const TOutputStreamState& ost = *run.OutputStreams[n];
+        for (int n = k * GroupSize; n < (k + 1) * GroupSize; ++n) {
+            const TOutputStreamState& ost = *OutputStreams[n];
             minOutput = std::min(minOutput, loopTime(ost));
             if (frameLimitReached(ost)) {
                 file = -1;
@@ -72,21 +75,21 @@ bool TCustomFFmpeg::RunLoopIteration() {
             }
         }
     } else {
-        for (auto& ostPtr : run.OutputStreams) {
+        for (auto& ostPtr : OutputStreams) {
             const TOutputStreamState& ost = *ostPtr;
-            const TInputStreamState& ist = *run.InputStreams[ost.SourceIndex];
-            const TInputFileState& fs = run.InputFiles[ist.FileIndex];
+            const TInputStreamState& ist = *InputStreams[ost.SourceIndex];
+            const TInputFileState& fs = InputFiles[ist.FileIndex];
             if (fs.NoPacket) continue;
             if (!fs.EndReached) {
                 double ipts = static_cast<double>(ist.Pts);
                 if (ipts < minInput) {
                     minInput = ipts;
-                    if (FInputSync) file = ist.FileIndex;
+                    if (Engine.FInputSync) file = ist.FileIndex;
                 }
                 double opts = loopTime(ost);
                 if (opts < minOutput) {
                     minOutput = opts;
-                    if (!FInputSync) file = ist.FileIndex;
+                    if (!Engine.FInputSync) file = ist.FileIndex;
                 }
             }
             if (frameLimitReached(ost)) {
@@ -97,62 +100,63 @@ bool TCustomFFmpeg::RunLoopIteration() {
     }
 
     if (file < 0) {
-        if (FJoin || run.NoPacketCount == 0) return false;
-        for (auto& fs : run.InputFiles)
+        if (Engine.FJoin || NoPacketCount == 0) return false;
+        for (auto& fs : InputFiles)
             fs.NoPacket = false;
-        run.NoPacketCount = 0;
+        NoPacketCount = 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return true;
     }
     if (recordingSeconds <= minOutput) return false;
-    if (FLimitFileSize != 0 && FOutputFiles[0]->pb &&
-        av::avio_seek(FOutputFiles[0]->pb, 0, SEEK_CUR) > FLimitFileSize)
+    if (Engine.FLimitFileSize != 0 && Engine.FOutputFiles[0]->pb &&
+        av::avio_seek(Engine.FOutputFiles[0]->pb, 0, SEEK_CUR) > Engine.FLimitFileSize)
         return false;
 
-    AVPacket* packet = run.Packet.get();
-    int rc = av::av_read_frame(FInputFiles[file], packet);
+    AVPacket* packet = Packet.get();
+    int rc = av::av_read_frame(Engine.FInputFiles[file], packet);
     if (rc == AVERROR(EAGAIN)) {
-        run.InputFiles[file].NoPacket = true;
-        ++run.NoPacketCount;
+        InputFiles[file].NoPacket = true;
+        ++NoPacketCount;
         return true;
     }
     if (rc < 0) { // end of file or a read error
-        run.InputFiles[file].EndReached = true;
-        if (!FJoin) return !FShortest;
+        InputFiles[file].EndReached = true;
+        if (!Engine.FJoin) return !Engine.FShortest;
         return JoinStep(file);
     }
-    for (auto& fs : run.InputFiles)
+    for (auto& fs : InputFiles)
         fs.NoPacket = false;
-    run.NoPacketCount = 0;
+    NoPacketCount = 0;
 
-    const TInputFileState& fs = run.InputFiles[file];
+    const TInputFileState& fs = InputFiles[file];
     int index = fs.FirstStream + packet->stream_index;
-    if (packet->stream_index < fs.StreamCount && !run.InputStreams[index]->Discarded) {
-        TInputStreamState& ist = *run.InputStreams[index];
-        if (FPacketDump) av::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet, FHexDump, ist.Stream);
+    if (packet->stream_index < fs.StreamCount && !InputStreams[index]->Discarded) {
+        TInputStreamState& ist = *InputStreams[index];
+        if (Engine.FPacketDump)
+            av::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet, Engine.FHexDump, ist.Stream);
         const AVRational tb = ist.Stream->time_base;
         // The file's offset stays apart from the packet's timestamps (the packet path adds it
         // exactly); a scaled stream has it applied before the scale.
-        ist.PacketShiftUs = FInputTsOffsets[file];
-        double scale = ist.StreamIndex < kMaxStreams ? FInputTsScales[file][ist.StreamIndex] : 0.0;
+        ist.PacketShiftUs = Engine.FInputTsOffsets[file];
+        double scale = ist.StreamIndex < kMaxStreams ? Engine.FInputTsScales[file][ist.StreamIndex] : 0.0;
         if (scale != 0.0) {
-            int64_t shift = av::av_rescale_q(FInputTsOffsets[file], kMicroseconds, tb);
+            int64_t shift = av::av_rescale_q(Engine.FInputTsOffsets[file], kMicroseconds, tb);
             if (packet->pts != AV_NOPTS_VALUE) packet->pts = std::llrint((packet->pts + shift) * scale);
             if (packet->dts != AV_NOPTS_VALUE) packet->dts = std::llrint((packet->dts + shift) * scale);
             ist.PacketShiftUs = 0;
         }
         // Timestamp discontinuities of formats that allow them move the file's offset.
         if (packet->dts != AV_NOPTS_VALUE && ist.NextPts != AV_NOPTS_VALUE &&
-            (FInputFiles[file]->iformat->flags & AVFMT_TS_DISCONT) && !FCopyTs) {
+            (Engine.FInputFiles[file]->iformat->flags & AVFMT_TS_DISCONT) && !Engine.FCopyTs) {
             int64_t dts = av::av_rescale_q(packet->dts, tb, kMicroseconds) + ist.PacketShiftUs;
             int64_t delta = dts - ist.NextPts;
-            if (std::llabs(delta) > static_cast<int64_t>(FDtsDeltaThreshold * 1000000.0f) ||
+            if (std::llabs(delta) > static_cast<int64_t>(Engine.FDtsDeltaThreshold * 1000000.0f) ||
                 dts + 1 < ist.Pts) {
-                FInputTsOffsets[file] -= delta;
-                if (FVerbose > 2)
-                    FFLogger().Log(this, llVerbose,
+                Engine.FInputTsOffsets[file] -= delta;
+                if (Engine.FVerbose > 2)
+                    FFLogger().Log(&Engine, llVerbose,
                                    Format(kMsgTimestampDiscontinuity, static_cast<long long>(delta),
-                                          static_cast<long long>(FInputTsOffsets[file])));
+                                          static_cast<long long>(Engine.FInputTsOffsets[file])));
                 if (scale != 0.0) {
                     int64_t step = av::av_rescale_q(delta, kMicroseconds, tb);
                     packet->dts -= step;
@@ -165,73 +169,71 @@ bool TCustomFFmpeg::RunLoopIteration() {
         if (ProcessPacket(index, packet, true) < 0) {
             std::string text = Format(kMsgDecodeError, ist.FileIndex, ist.StreamIndex,
                                       MediaTypeName(ist.Stream->codecpar->codec_type).c_str());
-            if (FExitOnError) throw FFmpegException(text);
-            if (FVerbose >= 0) FFLogger().Log(this, llVerbose, text);
+            if (Engine.FExitOnError) throw FFmpegException(text);
+            if (Engine.FVerbose >= 0) FFLogger().Log(&Engine, llVerbose, text);
             av::av_packet_unref(packet);
             return true; // no report after a packet that could not be decoded
         }
     }
     av::av_packet_unref(packet);
     int64_t now = av::av_gettime();
-    if (now - run.LastReportTime > FReportInterval) {
-        run.LastReportTime = now;
+    if (now - LastReportTime > Engine.FReportInterval) {
+        LastReportTime = now;
         ReportProgress(false);
     }
     return true;
 }
 
-bool TCustomFFmpeg::JoinStep(int k) {
-    TRunState& run = *FRun;
-    const int groupSize = run.GroupSize;
-    const bool last = k >= FInputFileCount - 1;
+bool TRunState::JoinStep(int k) {
+    const int groupSize = GroupSize;
+    const bool last = k >= Engine.FInputFileCount - 1;
     // Drain this input's decoders. The encoder stays open and unflushed across the inputs, so
     // the boundary gets no inserted silence and loses no sample; it is flushed after the last.
-    const TInputFileState& fs = run.InputFiles[k];
+    const TInputFileState& fs = InputFiles[k];
     for (int i = fs.FirstStream; i < fs.FirstStream + fs.StreamCount; ++i) {
-        TInputStreamState& ist = *run.InputStreams[i];
+        TInputStreamState& ist = *InputStreams[i];
         if (!ist.Decode) continue;
         ProcessPacket(i, nullptr, last);
         av::avcodec_flush_buffers(ist.Dec);
         ist.Flushed = true;
     }
-    const int total = static_cast<int>(run.OutputStreams.size());
+    const int total = static_cast<int>(OutputStreams.size());
     for (int n = (k + 1) * groupSize; n < total; ++n) {
-        run.OutputStreams[n]->SyncPosition = run.OutputStreams[n - groupSize]->SyncPosition;
-        run.OutputStreams[n]->FrameCount = run.OutputStreams[n - groupSize]->FrameCount;
+        OutputStreams[n]->SyncPosition = OutputStreams[n - groupSize]->SyncPosition;
+        OutputStreams[n]->FrameCount = OutputStreams[n - groupSize]->FrameCount;
     }
     double maximum = 0.0;
     for (int n = k * groupSize; n < (k + 1) * groupSize && n + groupSize < total; ++n)
-        maximum = std::max(maximum, OutputTime(*run.OutputStreams[n]));
+        maximum = std::max(maximum, OutputTime(*OutputStreams[n]));
     if (last) return false;
-    FInputTsOffsets[k + 1] += std::llrint(maximum * 1000000.0);
-    run.CurrentInput = k + 1;
+    Engine.FInputTsOffsets[k + 1] += std::llrint(maximum * 1000000.0);
+    CurrentInput = k + 1;
     return true;
 }
 
-void TCustomFFmpeg::FinishRun() {
-    TRunState& run = *FRun;
-    for (size_t i = 0; i < run.InputStreams.size(); ++i) {
-        TInputStreamState& ist = *run.InputStreams[i];
+void TRunState::FinishRun() {
+    for (size_t i = 0; i < InputStreams.size(); ++i) {
+        TInputStreamState& ist = *InputStreams[i];
         if (ist.Decode && !ist.Flushed) ProcessPacket(static_cast<int>(i), nullptr, true);
     }
     // Encoders whose input never ended (a stop, a limit) are flushed as well.
-    for (auto& ost : run.OutputStreams)
+    for (auto& ost : OutputStreams)
         if (ost->Encode) FlushEncoder(*ost->Writer, *ost);
-    for (auto& w : run.Writers)
+    for (auto& w : Writers)
         if (!w->Encode) MuxPacket(*w, nullptr);
-    for (int i = 0; i < FOutputFileCount; ++i) {
-        if (FJoin && i > 0) break;
+    for (int i = 0; i < Engine.FOutputFileCount; ++i) {
+        if (Engine.FJoin && i > 0) break;
         // A trailer that cannot be written (a full disk) is a failed run, not a finished one.
-        int rc = av::av_write_trailer(FOutputFiles[i]);
+        int rc = av::av_write_trailer(Engine.FOutputFiles[i]);
         if (rc < 0) {
             char reason[AV_ERROR_MAX_STRING_SIZE] = {0};
             av::av_strerror(rc, reason, sizeof reason);
-            FFLogger().Log(this, llError, std::string(kMsgWriteTrailer) + ": " + reason);
+            FFLogger().Log(&Engine, llError, std::string(kMsgWriteTrailer) + ": " + reason);
             throw FFmpegException(std::string(kMsgWriteTrailer) + ": " + reason);
         }
     }
     ReportProgress(true);
     CloseRunCodecs();
-    FFinished = !FStopRequested;
-    ReleaseRunTables();
+    Engine.FFinished = !Engine.FStopRequested;
+    ReleaseTables();
 }

@@ -23,12 +23,12 @@
 class TRunEngine : public TCustomFFmpeg {
 public:
     using TCustomFFmpeg::FRun;
-    using TCustomFFmpeg::OutputTime;
-    using TCustomFFmpeg::ReleaseRunTables;
-    using TCustomFFmpeg::ReportProgress;
     using TCustomFFmpeg::RunConversion;
-    using TCustomFFmpeg::SetupRun;
-    TRunState& State() { return *FRun; }
+    TRunState& State() { return RunState(); }
+    void SetupRun() { State().SetupRun(); }
+    void ReleaseRunTables() { State().ReleaseTables(); }
+    void ReportProgress(bool isLast) { State().ReportProgress(isLast); }
+    double OutputTime(const TOutputStreamState& ost) const { return FRun->OutputTime(ost); }
 };
 
 class EngineRunTest : public ::testing::Test {

@@ -3,6 +3,7 @@
 
 #include "FFmpeg.h"
 #include "FFmpegLogger.h"
+#include "MediaApi.h"
 #include "TestLibs.h"
 
 #include <gtest/gtest.h>
