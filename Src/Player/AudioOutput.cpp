@@ -10,8 +10,6 @@
 
 using namespace PlayerTexts;
 
-std::mutex& SDLStateLock();
-
 namespace {
 
 // Reopens SDL's sound system with its silent "dummy" driver, which keeps real-time pace, so that

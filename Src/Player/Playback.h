@@ -24,6 +24,9 @@ constexpr int kSilenceBytes = 1024;
 // Sample frames per device buffer.
 constexpr int kDeviceSamples = 1024;
 
+// Held around every change of SDL's process-wide state: its subsystems and its audio driver.
+std::mutex& SDLStateLock();
+
 // The player's own SDL events, registered once per process.
 struct TPlayerEvents {
     uint32_t AllocPicture, Refresh, Quit, Redraw;

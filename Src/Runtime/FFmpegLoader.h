@@ -1,6 +1,17 @@
 // The loader of the media libraries: which libraries exist, their file names, loading a set of
 // them from the library folder and resolving their entry points (MediaApi.h) by name.
 // Loading and unloading happen on the main thread; workers only ask IsLoaded/AllLoaded.
+//
+// Process-wide objects, each declared once, in the header named (those reached through a function
+// are created on first use and never destroyed: a thread still running at exit finds them):
+//   CodecLock()        codec open and close of engines, player and probe     MyUtils.h
+//   main-thread queue  calls handed to the main thread (CallInMainThread)    MyUtils.h
+//   FFLoader()         the loaded libraries and their entry points           FFmpegLoader.h
+//   FFLogger()         the log sink and level, the libraries' log callback   FFmpegLogger.h
+//   protocol list      the registered unicode file protocol                  UnicodeProtocol.h
+//   SDLStateLock()     SDL's subsystems and audio driver                     Player/Playback.h
+//   PlayerEvents()     the player's registered SDL event types               Player/Playback.h
+//   EventSignal()      wakes the player's event wait                         PlayThreads.cpp only
 #pragma once
 
 #include <bitset>

@@ -230,15 +230,23 @@ TEST(RuntimeThread, FreeOnTerminateThreadsDeleteThemselves) {
 
 TEST(RuntimeThread, FreeOnTerminateThreadThatEndsAtOnce) {
     // The thread may be gone before Start returns; Start must not touch the object then.
+    struct TInstantThread : TFunctionThread {
+        TInstantThread(std::atomic<int>& done, std::atomic<int>& destroyed)
+            : TFunctionThread("instant", [&done] { ++done; }), Destroyed(destroyed) {}
+        ~TInstantThread() override { ++Destroyed; }
+        std::atomic<int>& Destroyed;
+    };
     TWatchdog watchdog(20s);
-    std::atomic<int> done{0};
+    std::atomic<int> done{0}, destroyed{0};
     for (int i = 0; i < 64; ++i) {
-        auto t = new TFunctionThread("instant", [&] { ++done; });
+        auto t = new TInstantThread(done, destroyed);
         t->FreeOnTerminate = true;
         t->Start();
     }
-    WaitUntil([&] { return done.load() == 64; });
-    std::this_thread::sleep_for(20ms); // let the last ones finish deleting themselves
+    // Every thread ran its body once and deleted itself.
+    WaitUntil([&] { return destroyed.load() == 64; });
+    EXPECT_EQ(done, 64);
+    EXPECT_EQ(destroyed, 64);
 }
 
 TEST(RuntimeThread, ThreadsCarryTheirNames) {
