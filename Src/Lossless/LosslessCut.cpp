@@ -9,7 +9,7 @@
 
 namespace {
 
-enum class TByteFormat { Unknown, Mp3, Wav };
+enum class TByteFormat { Unknown, Mp3, Wav, Ogg };
 
 TByteFormat SniffFormat(const std::string& input) {
     uint8_t head[12] = {};
@@ -18,6 +18,7 @@ TByteFormat SniffFormat(const std::string& input) {
         std::fclose(f);
         if (got >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0)
             return TByteFormat::Wav;
+        if (got >= 4 && std::memcmp(head, "OggS", 4) == 0) return TByteFormat::Ogg;
     }
     std::string ext = LowerCase(ExtractFileExt(input));
     if (ext == ".mp3") return TByteFormat::Mp3;
@@ -44,6 +45,9 @@ TLosslessCheck TLosslessCutter::Plan(const std::string& input, TLosslessMode mod
         break;
     case TByteFormat::Wav:
         FPlan = PlanWavCut(input, mode, startMs, endMs, check);
+        break;
+    case TByteFormat::Ogg:
+        FPlan = PlanOggCut(input, mode, startMs, endMs, check);
         break;
     case TByteFormat::Unknown: {
         std::string ext = UpperCase(ExtractFileExt(input));

@@ -16,3 +16,5 @@ std::unique_ptr<TLosslessPlan> PlanMp3Cut(const std::string& input, TLosslessMod
                                           int64_t endMs, TLosslessCheck& check);
 std::unique_ptr<TLosslessPlan> PlanWavCut(const std::string& input, TLosslessMode mode, int64_t startMs,
                                           int64_t endMs, TLosslessCheck& check);
+std::unique_ptr<TLosslessPlan> PlanOggCut(const std::string& input, TLosslessMode mode, int64_t startMs,
+                                          int64_t endMs, TLosslessCheck& check);

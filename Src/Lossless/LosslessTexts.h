@@ -20,6 +20,11 @@ inline constexpr const char* kSeamReservoir =
     "The frames after the cut read more of the bit reservoir than the re-encoded seam can carry";
 inline constexpr const char* kBeyondEnd = "The selection lies beyond the end of the audio";
 inline constexpr const char* kBadWav = "The WAV file's header is damaged: %s";
+inline constexpr const char* kOggDamaged = "An Ogg page of the file is damaged (its checksum does not match)";
+inline constexpr const char* kOggMultiplexed = "The Ogg file holds more than one stream (chained or multiplexed)";
+inline constexpr const char* kOggCodec = "Lossless cutting of Ogg files is available for Vorbis and Opus only";
+inline constexpr const char* kOggPrerollTooLong = "The Opus packets are too short for the decoder's preroll to be copied";
+inline constexpr const char* kOggHeaders = "The Ogg stream's codec headers are damaged";
 inline constexpr const char* kWavNotPcm = "The WAV file holds compressed audio";
 
 } // namespace LosslessText

@@ -82,7 +82,9 @@ struct TDecodedAudio {
 
 // Decodes the first audio stream of any file fully (through the loaded libraries), without
 // resampling. Raises std::runtime_error when the file cannot be opened or decoded.
-TDecodedAudio DecodeAudioFile(const std::string& path);
+// `fromTimeZero`: samples stamped before the stream's time 0 (a decoder's preroll that the
+// container marks with negative times, as Ogg Vorbis does) are dropped, as a player drops them.
+TDecodedAudio DecodeAudioFile(const std::string& path, bool fromTimeZero = false);
 
 // The source signal of `spec` as a decoder would return it without coding loss (frames 0..count).
 TDecodedAudio SourceAudio(const TMediaSpec& spec, int64_t frames = -1);

@@ -151,7 +151,7 @@ double SquaredDifference(const std::vector<double>& src, size_t at, const std::v
 
 } // namespace
 
-TDecodedAudio DecodeAudioFile(const std::string& path) {
+TDecodedAudio DecodeAudioFile(const std::string& path, bool fromTimeZero) {
     AVFormatContext* raw = nullptr;
     int rc = OpenMediaInput(&raw, MediaFileName(path), nullptr, nullptr);
     if (rc < 0) Fail(path, "cannot open", rc);
@@ -178,7 +178,13 @@ TDecodedAudio DecodeAudioFile(const std::string& path) {
     TFramePtr frame(av::av_frame_alloc());
     auto drain = [&] {
         while (av::avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+            const size_t before = out.Samples.size();
             AppendFrame(out, frame.get());
+            if (fromTimeZero && frame->pts != AV_NOPTS_VALUE && frame->pts < 0) {
+                const int64_t early = av::av_rescale_q(-frame->pts, stream->time_base, AVRational{1, frame->sample_rate});
+                const size_t drop = size_t(std::min<int64_t>(early, frame->nb_samples)) * size_t(out.Channels);
+                out.Samples.erase(out.Samples.begin() + int64_t(before), out.Samples.begin() + int64_t(before + drop));
+            }
             av::av_frame_unref(frame.get());
         }
     };
