@@ -47,8 +47,8 @@ bool ReadOpusHead(const uint8_t* p, size_t size, TOggStream& stream) {
 int OpusFrameSamples(uint8_t toc) {
     int config = toc >> 3;
     if (config < 12) return (config & 3) == 3 ? 2880 : 480 << (config & 3); // 10, 20, 40, 60 ms
-    if (config < 16) return 480 << (config & 1);                              // 10, 20 ms
-    return 120 << (config & 3);                                               // 2.5 .. 20 ms
+    if (config < 16) return 480 << (config & 1);                            // 10, 20 ms
+    return 120 << (config & 3);                                             // 2.5 .. 20 ms
 }
 
 } // namespace
@@ -73,7 +73,8 @@ bool ReadVorbisSetup(const uint8_t* data, size_t size, TOggStream& stream) {
     for (int n = 1; n <= 64; ++n) {
         if (end < size_t(41 * n) + 6 + 7 * 8) break;
         size_t mode = end - size_t(41 * n);
-        if (Bits(data, mode + 1, 16) != 0 || Bits(data, mode + 17, 16) != 0 || Bits(data, mode + 33, 8) > 63) break;
+        if (Bits(data, mode + 1, 16) != 0 || Bits(data, mode + 17, 16) != 0 || Bits(data, mode + 33, 8) > 63)
+            break;
         if (int(Bits(data, mode - 6, 6)) + 1 == n) count = n;
     }
     if (count == 0) return false;

@@ -68,7 +68,7 @@ private:
     std::deque<TPacketPlace> FRecent; // the last packets walked, oldest first
     int64_t FAdded = 0;               // stream samples added so far
     int FPrevious = 0;
-    int64_t FGranuleOffset = 0;       // granule minus stream samples, from the first audio page
+    int64_t FGranuleOffset = 0; // granule minus stream samples, from the first audio page
     bool FOffsetKnown = false;
     bool FStreamEnded = false;
     bool FPageEnded = false; // the last packet walked ends its page
@@ -80,8 +80,8 @@ TLosslessCheck TOggPlanner::ReadHeaders() {
     TOggStream& stream = FPlan.Stream;
     for (int i = 0; i == 0 || i < stream.HeaderPackets; ++i) {
         if (!FPackets.Next(packet))
-            return Verdict(TLosslessVerdict::Refused, FPackets.Problem.empty() ? LosslessText::kOggHeaders
-                                                                               : FPackets.Problem);
+            return Verdict(TLosslessVerdict::Refused,
+                           FPackets.Problem.empty() ? LosslessText::kOggHeaders : FPackets.Problem);
         if (i == 0 && !ReadOggIdentification(packet.Data.data(), packet.Data.size(), stream))
             return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kOggCodec);
         if (i == 2 && !ReadVorbisSetup(packet.Data.data(), packet.Data.size(), stream))
@@ -163,7 +163,8 @@ TLosslessCheck TOggPlanner::FindEnd(int64_t end, int64_t& last, int64_t& endSamp
     while (FRecent.back().End < end && NextAudio(place, packet)) {
     }
     // A stream chained after this one matters only when the cut reaches into it.
-    bool chainedBeyond = FPackets.Problem == LosslessText::kOggMultiplexed && FStreamEnded && end <= FStreamEnd;
+    bool chainedBeyond =
+        FPackets.Problem == LosslessText::kOggMultiplexed && FStreamEnded && end <= FStreamEnd;
     if (!FPackets.Problem.empty() && !chainedBeyond) return WalkProblem("");
     // The end trim of the stream's last page also ends the cut.
     TPacketPlace lastPlace = FRecent.back();
@@ -207,7 +208,8 @@ TLosslessCheck TOggPlanner::Run(int64_t startMs, int64_t endMs) {
     FPlan.LastIndex = last;
     if (stream.Codec == TOggCodec::Opus) {
         int64_t preSkip = start - first.Begin;
-        if (preSkip > 0xFFFF) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kOggPrerollTooLong);
+        if (preSkip > 0xFFFF)
+            return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kOggPrerollTooLong);
         FPlan.Headers[0][10] = uint8_t(preSkip);
         FPlan.Headers[0][11] = uint8_t(preSkip >> 8);
         FPlan.GranuleBase = first.Begin;
@@ -249,7 +251,8 @@ bool TOggPlan::Write(const std::string& output, std::string& error) {
     }
     pages.Finish();
     bool closed = out.Close(error);
-    if (!complete && closed) error = packets.Problem.empty() ? "the input changed while it was copied" : packets.Problem;
+    if (!complete && closed)
+        error = packets.Problem.empty() ? "the input changed while it was copied" : packets.Problem;
     return complete && closed;
 }
 

@@ -153,7 +153,9 @@ bool TOggPacketReader::Next(TOggPacket& packet) {
             begun = true;
         }
         uint8_t lace = FLacing[FSegment++];
-        if (begun) packet.Data.insert(packet.Data.end(), FBody.begin() + int64_t(FBodyAt), FBody.begin() + int64_t(FBodyAt + lace));
+        if (begun)
+            packet.Data.insert(packet.Data.end(), FBody.begin() + int64_t(FBodyAt),
+                               FBody.begin() + int64_t(FBodyAt + lace));
         FBodyAt += lace;
         if (lace == 255) continue;
         if (!begun) { // the end of a packet continued from the page before Start()'s

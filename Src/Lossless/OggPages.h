@@ -27,8 +27,8 @@ public:
     // The next packet; false at the stream's end or when Problem says what stopped the walk.
     bool Next(TOggPacket& packet);
 
-    std::string Problem;   // a sentence without a final full stop; empty at a clean end
-    uint32_t Serial = 0;   // the stream's, from the first page read
+    std::string Problem; // a sentence without a final full stop; empty at a clean end
+    uint32_t Serial = 0; // the stream's, from the first page read
     int64_t SkippedBytes = 0;
 
 private:
@@ -45,7 +45,7 @@ private:
     std::vector<uint8_t> FLacing;
     std::vector<uint8_t> FBody;
     size_t FSegment = 0, FBodyAt = 0;
-    int FOrdinal = 0;       // packets begun on the current page
+    int FOrdinal = 0; // packets begun on the current page
     bool FDropContinued = false;
     int64_t FIndex = 0;
     int FSkip = 0;
@@ -72,7 +72,7 @@ private:
     uint32_t FSequence = 0;
     std::vector<uint8_t> FLacing, FBody;
     int64_t FGranule = -1;
-    bool FContinued = false;     // the current page begins inside a packet
+    bool FContinued = false; // the current page begins inside a packet
     bool FFirst = true;
     std::vector<uint8_t> FPending; // the last finished page, written when the next one begins
 };
