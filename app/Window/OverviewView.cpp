@@ -19,6 +19,7 @@ const QColor kStartHandle(90, 220, 120);
 const QColor kEndHandle(255, 120, 80);
 
 constexpr double kZoomPerNotch = 1.25;
+constexpr double kPageLead = 0.1; // a new page shows this share of the view before the position
 constexpr double kMaxPixelsPerSample = 16.0;
 constexpr int kHandleReach = 5; // pixels either side of a handle that pick it up
 constexpr int kDragThreshold = 3;
@@ -76,7 +77,14 @@ void TOverviewView::CloseFile() {
 
 void TOverviewView::SetPosition(int64_t positionUs) {
     if (positionUs == FPositionUs) return;
+    auto inSight = [this](double us) { return us >= FFirstUs && us <= FFirstUs + width() * FUsPerPixel; };
+    bool wasInSight = inSight(static_cast<double>(FPositionUs));
     FPositionUs = positionUs;
+    if (!FWholeFile && wasInSight && !inSight(static_cast<double>(positionUs))) {
+        bool onward = positionUs > FFirstUs;
+        FFirstUs = positionUs - width() * FUsPerPixel * (onward ? kPageLead : 1 - kPageLead);
+        ClampView();
+    }
     update();
 }
 
@@ -139,6 +147,16 @@ void TOverviewView::ZoomAt(double x, double factor) {
     FFirstUs = anchor - x * FUsPerPixel;
     ClampView();
     update();
+}
+
+void TOverviewView::ZoomAroundPosition(double factor) {
+    if (FFileName.empty()) return;
+    double x = XOf(static_cast<double>(FPositionUs));
+    if (x < 0 || x > width()) {
+        FFirstUs = FPositionUs - width() / 2.0 * FUsPerPixel;
+        x = width() / 2.0;
+    }
+    ZoomAt(x, factor);
 }
 
 void TOverviewView::ScrollBy(double pixels) {

@@ -28,6 +28,8 @@ public:
     void OpenFile(const std::string& fileName, int64_t durationUs);
     void CloseFile();
 
+    // A position that walks out of the visible range (playing, stepping) turns the page so that
+    // it stays in sight; one that was out of sight already (the user scrolled away) is left there.
     void SetPosition(int64_t positionUs);
     // The marks in ms; a negative end mark is not set (no end handle, nothing shaded).
     void SetMarks(int64_t startMs, int64_t endMs);
@@ -40,6 +42,9 @@ public:
     // Zooms by `factor` (> 1 in) keeping the instant under x where it is; scrolls by pixels.
     void ZoomAt(double x, double factor);
     void ScrollBy(double pixels);
+    // Zooms by `factor` around the play position: it keeps its place when it is in sight, else
+    // the view centres on it.
+    void ZoomAroundPosition(double factor);
     void ShowAll();
     double XOf(double us) const;
     double UsAt(double x) const;

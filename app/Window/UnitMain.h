@@ -230,6 +230,7 @@ private:
     // Sets a label's text and fits the label to it.
     static void SetLabel(QLabel* label, const QString& text);
     void CreateLosslessToggle();
+    void CreateZoomKeys();
     void ShowMessage(const std::string& text);
     void ShowWarning(const std::string& text);
 

@@ -2,6 +2,7 @@
 // run the same handlers as the buttons; the tool tips name them.
 #include "UnitMain.h"
 
+#include "OverviewView.h"
 #include "TrackBar.h"
 #include "UnitConst.h"
 
@@ -35,14 +36,25 @@ void SetHint(QWidget* control, QAction* action, const char* hint, const char* ke
     if (action) action->setToolTip(control->toolTip());
 }
 
+constexpr double kZoomPerKey = 2.0;
+
+// The zoom keys: + (or = on the same key) in, - out, 0 the whole file.
+struct TZoomKey {
+    const char* Name;
+    const char* Keys;
+    double Factor; // 0: the whole file
+};
+constexpr TZoomKey kZoomKeys[] = {
+    {"actZoomIn", "+;=", kZoomPerKey}, {"actZoomOut", "-", 1 / kZoomPerKey}, {"actZoomAll", "0", 0}};
+
 } // namespace
 
 void TfrmMain::CreateKeys() {
     const std::pair<QAction*, const char*> keys[] = {
-        {actPlayPause, kKeyPlayPause},       {actGotoFirst, kKeyGotoFirst},   {actGotoEnd, kKeyGotoEnd},
-        {actCutStartTime, kKeysCutStart},    {actCutEndTime, kKeysCutEnd},    {actSelectAudio, kKeySelectAudio},
-        {actDeleteAudio, kKeyDeleteAudio},   {actPrelisten, kKeyPrelisten},   {actAddRemoveFile, kKeyAddFile},
-        {actSaveFile, kKeySaveFile},         {actStopSave, kKeyStopSave},
+        {actPlayPause, kKeyPlayPause},     {actGotoFirst, kKeyGotoFirst}, {actGotoEnd, kKeyGotoEnd},
+        {actCutStartTime, kKeysCutStart},  {actCutEndTime, kKeysCutEnd},  {actSelectAudio, kKeySelectAudio},
+        {actDeleteAudio, kKeyDeleteAudio}, {actPrelisten, kKeyPrelisten}, {actAddRemoveFile, kKeyAddFile},
+        {actSaveFile, kKeySaveFile},       {actStopSave, kKeyStopSave},
     };
     for (auto [action, key] : keys) {
         action->setShortcuts(KeyList(key));
@@ -100,4 +112,23 @@ void TfrmMain::actSaveFileExecute() {
 
 void TfrmMain::actStopSaveExecute() {
     if (Tag(bbSaveFile) == 1) bbSaveFileClick();
+}
+
+// The overview's zoom keys, around the play position.
+void TfrmMain::CreateZoomKeys() {
+    for (const TZoomKey& zoom : kZoomKeys) {
+        auto* action = new QAction(this);
+        action->setObjectName(zoom.Name);
+        action->setShortcuts(KeyList(zoom.Keys));
+        action->setShortcutContext(Qt::WindowShortcut);
+        double factor = zoom.Factor;
+        connect(action, &QAction::triggered, this, [this, factor] {
+            if (!memOverview || !memOverview->isVisible()) return;
+            if (factor > 0)
+                memOverview->ZoomAroundPosition(factor);
+            else
+                memOverview->ShowAll();
+        });
+        addAction(action);
+    }
 }

@@ -16,8 +16,10 @@
 
 namespace {
 constexpr const char* kKeyToggleOverview = "W";
-constexpr const char* kHintOverview = "Click to go there, drag a handle to move its mark, wheel to zoom, "
-                                      "Shift+wheel or drag to scroll (W: the live waveform)";
+constexpr const char* kHintOverview =
+    "Click to go there, drag a handle to move its mark, wheel or + and - to "
+    "zoom, 0 for the whole file, Shift+wheel or drag to scroll "
+    "(W: the live waveform)";
 } // namespace
 
 void TfrmMain::CreateOverview() {
@@ -39,6 +41,7 @@ void TfrmMain::CreateOverview() {
     actToggleOverview->setShortcutContext(Qt::WindowShortcut);
     connect(actToggleOverview, &QAction::triggered, this, &TfrmMain::actToggleOverviewExecute);
     addAction(actToggleOverview);
+    CreateZoomKeys();
 }
 
 void TfrmMain::actToggleOverviewExecute() {

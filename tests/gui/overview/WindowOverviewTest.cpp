@@ -1,6 +1,7 @@
 // The overview inside the window: a click moves the play position, a dragged handle moves its
 // mark (labels and bar follow) but never past the other mark or the file's end and without a
-// question, and W switches between the overview and the live waveform.
+// question, W switches between the overview and the live waveform, and the zoom keys work around
+// the play position.
 #include "MyUtils.h"
 #include "OverviewView.h"
 #include "TestLibs.h"
@@ -62,6 +63,39 @@ TEST_F(WindowOverviewTest, ClicksSeekHandlesMoveTheMarksWithinTheRulesAndWSwitch
     EXPECT_TRUE(frm->memPlayScreen->isVisible());
     QTest::keyClick(frm.get(), Qt::Key_W);
     EXPECT_TRUE(view->isVisible());
+}
+
+// + (or =) and - zoom around the play position, 0 shows the whole file again; a position that
+// walks out of a zoomed view turns the page, one the user scrolled away from stays away.
+TEST_F(WindowOverviewTest, ZoomKeysKeepThePlayPositionInSight) {
+    frm->activateWindow();
+    auto inSight = [&] {
+        double x = view->XOf(double(frm->TimeInfo().PlayTime));
+        return x >= 0 && x <= view->width();
+    };
+    QTest::mouseClick(view, Qt::LeftButton, {}, At(10e6));
+    double x = view->XOf(double(frm->TimeInfo().PlayTime));
+    double whole = view->UsPerPixel();
+    QTest::keyClick(frm.get(), Qt::Key_Plus);
+    EXPECT_NEAR(view->UsPerPixel(), whole / 2, whole * 1e-9);
+    EXPECT_NEAR(view->XOf(double(frm->TimeInfo().PlayTime)), x, 1.0) << "the position keeps its place";
+    QTest::keyClick(frm.get(), Qt::Key_Equal);
+    QTest::keyClick(frm.get(), Qt::Key_Equal); // 3.75 s in sight
+    ASSERT_NEAR(view->UsPerPixel(), whole / 8, whole * 1e-9);
+
+    QTest::keyClick(frm.get(), Qt::Key_Right, Qt::ShiftModifier); // to 20 s
+    EXPECT_TRUE(inSight()) << "the page turned with the position";
+    view->ScrollBy(-2.0 * view->width());
+    EXPECT_FALSE(inSight());
+    QTest::keyClick(frm.get(), Qt::Key_Right); // out of sight before: the view stays
+    EXPECT_FALSE(inSight());
+    QTest::keyClick(frm.get(), Qt::Key_Minus); // zooming brings it back, centred
+    EXPECT_NEAR(view->UsPerPixel(), whole / 4, whole * 1e-9);
+    EXPECT_NEAR(view->XOf(double(frm->TimeInfo().PlayTime)), view->width() / 2.0, 1.0);
+
+    QTest::keyClick(frm.get(), Qt::Key_0);
+    EXPECT_DOUBLE_EQ(view->UsPerPixel(), whole);
+    EXPECT_EQ(view->FirstUs(), 0);
 }
 
 } // namespace
