@@ -184,6 +184,12 @@ bool TMediaTags::HoldsPictureComments(const char* muxerName) {
     return muxerName && IsOneOf(muxerName, {"ogg", "oga", "opus", "spx"});
 }
 
+void TMediaTags::EnableTagWriting(AVFormatContext* output) {
+    if (!output || !output->oformat || !output->priv_data) return;
+    if (std::strcmp(output->oformat->name, "adts") == 0)
+        av::av_opt_set(output->priv_data, "write_id3v2", "1", 0);
+}
+
 bool TMediaTags::IsEncodingTag(const char* key) {
     for (const char* k : kEncodingTags)
         if (strcasecmp(key, k) == 0) return true;
@@ -194,6 +200,7 @@ int TMediaTags::AddTo(AVFormatContext* output, AVStream* audio) {
     if (!output || !output->oformat) return 0;
     const char* muxer = output->oformat->name;
     CopyContentTags(&output->metadata, FTags);
+    if (output->metadata) EnableTagWriting(output);
     const bool comments = HoldsPictureComments(muxer);
     if (comments && audio) CopyContentTags(&audio->metadata, FTags);
 

@@ -2,7 +2,7 @@
 // the file-wide tags (and those of its audio stream, where Ogg keeps them) through the media
 // libraries' own tag-name conversion, and the cover pictures as attached-picture streams where
 // the output container holds them (MP3's ID3v2 APIC, FLAC's PICTURE block, MP4's "covr") or as
-// the METADATA_BLOCK_PICTURE comment in Ogg. Tags that describe the old encoding rather than the
+// the METADATA_BLOCK_PICTURE comment in Ogg; ADTS gets the tags as ID3v2, without pictures. Tags that describe the old encoding rather than the
 // content (its length, encoder, gapless or VBR information) are left behind.
 //
 // Used by one thread at a time; the libraries must be loaded.
@@ -44,6 +44,9 @@ public:
     // Whether a muxer stores cover pictures as attached-picture streams, or as Ogg comments.
     static bool HoldsPictureStreams(const char* muxerName);
     static bool HoldsPictureComments(const char* muxerName);
+    // Switches on the tag writing of a muxer that leaves it off unless asked (ADTS: an ID3v2 tag
+    // ahead of the stream; it holds no pictures). Before the header is written.
+    static void EnableTagWriting(AVFormatContext* output);
     // Whether a tag key describes the encoding rather than the content (not carried).
     static bool IsEncodingTag(const char* key);
 

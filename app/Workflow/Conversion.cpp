@@ -90,6 +90,7 @@ bool TSaveWorkflow::SetUpSegment(const std::string& input, const std::string& ou
         outputOptions.AudioBitrate = EncoderBitRate(FStreamInfo.BitRate);
         ChooseAudioEncoder(outputOptions.FileExt, outputOptions);
         ApplyVariableBitRate(FStreamInfo, outputOptions);
+        ApplyExactLength(outputOptions.FileExt, outputOptions);
         outputOptions.TagsFrom = input;
     }
     FFConverter.ThreadPriority = tpNormal;
@@ -139,6 +140,7 @@ bool TSaveWorkflow::JoinFiles(const std::vector<std::string>& files, const std::
     outputOptions.AudioBitrate = EncoderBitRate(FStreamInfo.BitRate);
     ChooseAudioEncoder(outputOptions.FileExt, outputOptions);
     ApplyVariableBitRate(FStreamInfo, outputOptions);
+    ApplyExactLength(outputOptions.FileExt, outputOptions);
     // The parts carry no tags: the output takes them from the added file.
     outputOptions.TagsFrom = InputFile;
     FFConverter.ThreadPriority = tpNormal;

@@ -100,6 +100,12 @@ void ApplyVariableBitRate(const rInputStreamInfo& input, TOutputOptions& options
     options.ExtOptions = options.ExtOptions.empty() ? line : options.ExtOptions + "\n" + line;
 }
 
+void ApplyExactLength(const std::string& outputExt, TOutputOptions& options) {
+    if (LowerCase(outputExt) != ".m4a" || options.AudioSampleRate <= 0) return;
+    std::string line = Format("movie_timescale=%d", int(options.AudioSampleRate));
+    options.ExtOptions = options.ExtOptions.empty() ? line : options.ExtOptions + "\n" + line;
+}
+
 int32_t EncoderBitRate(int64_t inputBitRate) {
     if (inputBitRate <= 0 || inputBitRate > kMaxLossyBitRate) return -1;
     return static_cast<int32_t>(inputBitRate);

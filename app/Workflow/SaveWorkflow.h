@@ -139,6 +139,9 @@ bool ContentMatchesExtension(const std::string& ext, const std::string& demuxerN
 // The output settings of a variable-bit-rate MP3 input: the LAME quality it states, or an average
 // bit rate aimed at the input's.
 void ApplyVariableBitRate(const rInputStreamInfo& input, TOutputOptions& options);
+// The container settings that let an output state its length to the sample: an .m4a file's movie
+// time scale (where its edit list is counted) is the sample rate, not milliseconds.
+void ApplyExactLength(const std::string& outputExt, TOutputOptions& options);
 
 // Adjusts Options.AudioCodec (holding the input's decoder name) to the encoder for outputExt. The
 // known encoders are those of the loaded codec library (the fixed list when it is not loaded).

@@ -208,6 +208,7 @@ public:
         const bool ogg = TMediaTags::HoldsPictureComments(ctx->oformat->name);
         for (const auto& [key, value] : plan.Tags)
             av::av_dict_set(&ctx->metadata, key.c_str(), value.c_str(), 0);
+        TMediaTags::EnableTagWriting(ctx);
         if (!ogg) return;
         std::string comment;
         if (plan.Cover) {

@@ -90,7 +90,7 @@ TEST_P(WorkflowTagsTravel, InBothModesWithTheInputsCodec) {
 INSTANTIATE_TEST_SUITE_P(Formats, WorkflowTagsTravel,
                          ::testing::Values(TMediaFormat::Mp3Cbr, TMediaFormat::Ogg, TMediaFormat::OggOpus,
                                            TMediaFormat::Wma, TMediaFormat::Wav16, TMediaFormat::Flac,
-                                           TMediaFormat::M4a),
+                                           TMediaFormat::M4a, TMediaFormat::Aac),
                          [](const ::testing::TestParamInfo<TMediaFormat>& info) { return FormatName(info.param); });
 
 // MPEG layer II audio in a .mp3 file stays layer II, at its bit rate.
@@ -152,6 +152,22 @@ TEST_P(WorkflowCutPlacement, BySampleCountInBothModes) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, WorkflowCutPlacement, ::testing::Values(TMediaFormat::Ogg, TMediaFormat::Wma),
                          [](const ::testing::TestParamInfo<TMediaFormat>& info) { return FormatName(info.param); });
+
+// An .m4a output states its length to the sample (its edit list), even where a millisecond is no
+// whole number of samples: a decoder that honours it decodes exactly the kept samples.
+TEST_F(WorkflowTest, M4aStatesTheKeptSamplesExactly) {
+    SKIP_WITHOUT_CONVERSIONS();
+    const std::string input = TestMediaFile(TMediaSpec{TMediaFormat::M4a, 4.0, 22050, 2, 96000});
+    Open(input, 1, 1000, 2501);
+    ASSERT_EQ(SaveAs("cut.m4a"), TSaveResult::Done) << FWorkflow->LastMessage();
+    AVFormatContext* raw = nullptr;
+    ASSERT_GE(OpenMediaInput(&raw, MediaFileName(Scratch("cut.m4a")), nullptr, nullptr), 0);
+    TInputContextPtr cut(raw);
+    const AVStream* audio = raw->streams[0];
+    ASSERT_EQ(audio->time_base.den, 22050 * audio->time_base.num);
+    // The samples n with 1.000 s <= n / 22050 < 2.501 s.
+    EXPECT_EQ(audio->duration, 55148 - 22050);
+}
 
 // A VBR MP3 is re-encoded at a variable rate whose average stays within 15 % of the input's.
 TEST_F(WorkflowTest, VbrMp3StaysVbr) {
