@@ -134,7 +134,7 @@ int32_t TCustomRAzevaVUV::AddTask(const std::string& fileName, TInputOptions* op
             LastErrMsg = task->LastError();
             return -1;
         }
-        task->Probe().AttachContext(task->FInputFiles[size_t(task->FInputFileCount - 1)]);
+        task->Probe().AttachContext(task->FInputFiles[size_t(task->FInputFileCount - 1)].get());
         InstallCallbacks(*task);
         return FTaskList->Add(std::move(task));
     } catch (const std::exception& e) {
@@ -151,7 +151,7 @@ bool TCustomRAzevaVUV::AddInput(int32_t index, const std::string& fileName, TInp
             LastErrMsg = task->LastError();
             return false;
         }
-        task->Probe().AttachContext(task->FInputFiles[size_t(task->FInputFileCount - 1)]);
+        task->Probe().AttachContext(task->FInputFiles[size_t(task->FInputFileCount - 1)].get());
         return true;
     } catch (const std::exception& e) {
         LastErrMsg = e.what();

@@ -163,7 +163,7 @@ void TRunState::WriteHeaders() {
     int written = 0;
     for (int i = 0; i < Engine.FOutputFileCount; ++i) {
         if (Engine.FJoin && i > 0) break;
-        AVFormatContext* oc = Engine.FOutputFiles[i];
+        AVFormatContext* oc = Engine.FOutputFiles[i].get();
         if (av::avformat_write_header(oc, nullptr) < 0) {
             FailSetup(Format(kMsgHeaderFailed, i));
         }
@@ -172,7 +172,10 @@ void TRunState::WriteHeaders() {
     }
     if (allRtp && written > 0) {
         char sdp[2048] = {0};
-        av::av_sdp_create(Engine.FOutputFiles.data(), written, sdp, sizeof sdp);
+        std::array<AVFormatContext*, kMaxFiles> outputs{};
+        for (int i = 0; i < written; ++i)
+            outputs[i] = Engine.FOutputFiles[i].get();
+        av::av_sdp_create(outputs.data(), written, sdp, sizeof sdp);
         FFLogger().Log(&Engine, llInfo, std::string("SDP:\r\n") + Trim(sdp));
     }
 }

@@ -7,7 +7,6 @@
 #include "UnicodeProtocol.h"
 
 #include <unistd.h>
-#include <unordered_set>
 
 TCustomFFmpeg::TCustomFFmpeg() {
     FReportInterval = 500000;
@@ -51,12 +50,14 @@ void TCustomFFmpeg::Reset() {
 
 void TCustomFFmpeg::InitDefaults() {
     // Tables.
-    FInputFiles.fill(nullptr);
+    for (auto& file : FInputFiles)
+        file.reset();
     FInputTsOffsets.fill(0);
     for (auto& row : FInputTsScales)
         row.fill(0.0);
     FInputFileCount = 0;
-    FOutputFiles.fill(nullptr);
+    for (auto& file : FOutputFiles)
+        file.reset();
     FOutputFileCount = 0;
     FStreamMaps.fill(TStreamMapEntry{});
     FStreamMapCount = 0;
@@ -148,21 +149,10 @@ void TCustomFFmpeg::CheckOutputFileRoom(int newEntries) const {
 
 namespace {
 
-// Frees codec contexts; closing an opened codec happens under the codec lock.
-void FreeCodecContexts(std::vector<AVCodecContext*>& contexts, std::unordered_set<AVCodecContext*>& freed) {
-    for (AVCodecContext*& ctx : contexts) {
-        if (ctx && freed.insert(ctx).second) {
-            std::lock_guard<std::mutex> guard(CodecLock());
-            av::avcodec_free_context(&ctx);
-        }
-        ctx = nullptr;
-    }
-    contexts.clear();
-}
-
 // Closes an output file entry's I/O, deletes the file when nothing was written to it, and frees
 // the context with its streams, programs, chapters and metadata.
 void CloseOutputFile(AVFormatContext* ctx) {
+    if (!ctx) return;
     bool writesFile = ctx->oformat && !(ctx->oformat->flags & AVFMT_NOFILE);
     if (writesFile && ctx->pb) CloseMediaOutput(ctx);
     if (writesFile && ctx->url && *ctx->url) {
@@ -174,6 +164,11 @@ void CloseOutputFile(AVFormatContext* ctx) {
 
 } // namespace
 
+TOutputFilePtr OwnOutputFile(AVFormatContext* output) {
+    if (!output) return nullptr;
+    return TOutputFilePtr(output, CloseOutputFile);
+}
+
 void TCustomFFmpeg::CloseAll() {
     if (!FFLoader().AllLoaded(ConverterLibs)) return;
 
@@ -182,22 +177,15 @@ void TCustomFFmpeg::CloseAll() {
     // it refers to the contexts released below.
     FRun.reset();
 
-    // Output entries: in join mode every entry is the same context, so each distinct context is
-    // closed once.
-    std::unordered_set<AVCodecContext*> freedCodecs;
-    std::unordered_set<AVFormatContext*> closedOutputs;
+    // Every entry owns what it holds (join entries share their one output context).
     for (int i = 0; i < kMaxFiles; ++i) {
-        FreeCodecContexts(FOutputCodecContexts[i], freedCodecs);
-        AVFormatContext* ctx = FOutputFiles[i];
-        FOutputFiles[i] = nullptr;
-        if (ctx && closedOutputs.insert(ctx).second) CloseOutputFile(ctx);
+        FOutputCodecContexts[i].clear();
+        FOutputFiles[i].reset();
     }
     FOutputFileCount = 0;
-
     for (int i = 0; i < kMaxFiles; ++i) {
-        FreeCodecContexts(FInputCodecContexts[i], freedCodecs);
-        if (FInputFiles[i]) CloseMediaInput(&FInputFiles[i]);
-        FInputFiles[i] = nullptr;
+        FInputCodecContexts[i].clear();
+        FInputFiles[i].reset();
     }
     FInputFileCount = 0;
 

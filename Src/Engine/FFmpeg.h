@@ -7,6 +7,7 @@
 // conversion thread (or inline). Flags read across threads are atomics.
 #pragma once
 
+#include "FFOwners.h"
 #include "FFUtils.h"
 #include "MyUtils.h"
 
@@ -65,6 +66,12 @@ using TEngineProgressEvent = std::function<void(TCustomFFmpeg* sender, int32_t f
 using TEngineTerminateEvent = std::function<void(TCustomFFmpeg* sender)>;
 
 class TConvertThread;
+
+// An output file entry's owner. In join mode every entry shares one context; the last owner
+// closes its I/O, deletes the file when nothing was written to it and frees the context.
+using TOutputFilePtr = std::shared_ptr<AVFormatContext>;
+// Takes over an output context with its file open for writing (null stays null).
+TOutputFilePtr OwnOutputFile(AVFormatContext* output);
 
 // Everything a run builds and releases (stream tables, opened-codec lists, resamplers, FIFOs);
 // defined by the run path (RunState.h).
@@ -128,18 +135,20 @@ public:
     TEngineTerminateEvent FTerminateCallback;
 
     // ---- Tables -------------------------------------------------------------------------
-    std::array<AVFormatContext*, kMaxFiles> FInputFiles{};   // owned; closed by CloseAll
+    // Each entry owns what it holds; CloseAll empties the tables.
+    std::array<TInputContextPtr, kMaxFiles> FInputFiles{};
     std::array<int64_t, kMaxFiles> FInputTsOffsets{};         // µs
     std::array<std::array<double, kMaxStreams>, kMaxFiles> FInputTsScales{}; // 0 = none
     // Decoder context of each input stream, created when the file is opened.
-    std::array<std::vector<AVCodecContext*>, kMaxFiles> FInputCodecContexts{}; // owned
+    std::array<std::vector<TLockedCodecContextPtr>, kMaxFiles> FInputCodecContexts{};
     std::array<const AVCodec*, kMaxCodecs> FInputCodecs{};   // by overall stream index; null = by id
     int32_t FInputFileCount = 0;
     int32_t FInputCodecCount = 0;
-    // Output file entries; in join mode every entry is the same context (entry 0 owns it).
-    std::array<AVFormatContext*, kMaxFiles> FOutputFiles{};
-    // Encoder context of each output stream of an output context, created with the stream.
-    std::array<std::vector<AVCodecContext*>, kMaxFiles> FOutputCodecContexts{}; // owned
+    // Output file entries; in join mode every entry shares the same context.
+    std::array<TOutputFilePtr, kMaxFiles> FOutputFiles{};
+    // Encoder context of each output stream of an output context (recorded under the context's
+    // first entry), created with the stream.
+    std::array<std::vector<TLockedCodecContextPtr>, kMaxFiles> FOutputCodecContexts{};
     std::array<const AVCodec*, kMaxCodecs> FOutputCodecs{};  // by overall stream index; null = by id
     int32_t FOutputFileCount = 0;
     int32_t FOutputCodecCount = 0;

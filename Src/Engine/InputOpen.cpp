@@ -59,6 +59,14 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         ~TPerFileReset() { Engine->RunState().ResetPerFileSettings(); }
     } perFileReset{this};
 
+    // Forced decoders by name: the demuxer reports these codec ids.
+    int videoId = 0, audioId = 0, subtitleId = 0;
+    if (!FindCodecId(FVideoCodecName, AVMEDIA_TYPE_VIDEO, false, videoId) ||
+        !FindCodecId(FAudioCodecName, AVMEDIA_TYPE_AUDIO, false, audioId) ||
+        !FindCodecId(FSubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false, subtitleId))
+        return false;
+    if (FPgmYuv) videoId = AV_CODEC_ID_PGMYUV;
+
     AVFormatContext* ic = av::avformat_alloc_context();
     if (!ic) throw FFmpegException(kMsgAllocContextFailed);
 
@@ -74,15 +82,6 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         av::av_channel_layout_uninit(&layout);
     }
 
-    // Forced decoders by name: the demuxer reports these codec ids.
-    int videoId = 0, audioId = 0, subtitleId = 0;
-    if (!FindCodecId(FVideoCodecName, AVMEDIA_TYPE_VIDEO, false, videoId) ||
-        !FindCodecId(FAudioCodecName, AVMEDIA_TYPE_AUDIO, false, audioId) ||
-        !FindCodecId(FSubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false, subtitleId)) {
-        av::avformat_free_context(ic);
-        return false;
-    }
-    if (FPgmYuv) videoId = AV_CODEC_ID_PGMYUV;
     ic->video_codec_id = static_cast<AVCodecID>(videoId);
     ic->audio_codec_id = static_cast<AVCodecID>(audioId);
     ic->subtitle_codec_id = static_cast<AVCodecID>(subtitleId);
@@ -136,14 +135,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         FStartTime = 0;
     }
 
-    std::vector<AVCodecContext*> decoders;
-    struct TDecoderOwner { // frees the contexts unless the file is registered
-        std::vector<AVCodecContext*>& List;
-        ~TDecoderOwner() {
-            for (AVCodecContext*& c : List)
-                av::avcodec_free_context(&c);
-        }
-    } decoderOwner{decoders};
+    std::vector<TLockedCodecContextPtr> decoders;
     for (unsigned i = 0; i < ic->nb_streams; ++i)
         RunState().OpenInputStream(ic->streams[i], decoders);
 
@@ -152,18 +144,15 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         if (FTotalDuration < ms) FTotalDuration = static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX));
     }
 
-    FInputFiles[FInputFileCount] = input.release();
+    FInputFiles[FInputFileCount] = std::move(input);
     FInputCodecContexts[FInputFileCount] = std::move(decoders);
-    decoders.clear();
     FInputTsOffsets[FInputFileCount] = FCopyTs ? FInputTsOffset : FInputTsOffset - seekTimestamp;
-    if (FVerbose >= 0)
-        av::av_dump_format(FInputFiles[FInputFileCount], FInputFileCount, LocalMediaName(fileName).c_str(),
-                           0);
+    if (FVerbose >= 0) av::av_dump_format(ic, FInputFileCount, LocalMediaName(fileName).c_str(), 0);
     ++FInputFileCount;
     return true;
 }
 
-void TRunState::OpenInputStream(AVStream* st, std::vector<AVCodecContext*>& decoders) {
+void TRunState::OpenInputStream(AVStream* st, std::vector<TLockedCodecContextPtr>& decoders) {
     AVCodecParameters* par = st->codecpar;
     const AVCodec* named = nullptr;
     switch (par->codec_type) {
@@ -190,7 +179,7 @@ void TRunState::OpenInputStream(AVStream* st, std::vector<AVCodecContext*>& deco
     // The decoder context: made with the decoder chosen by name, else the one for the codec id.
     AVCodecContext* dec = av::avcodec_alloc_context3(named ? named : av::avcodec_find_decoder(par->codec_id));
     if (!dec) throw FFmpegException(kMsgCodecContextFailed);
-    decoders.push_back(dec);
+    decoders.emplace_back(dec);
     if (av::avcodec_parameters_to_context(dec, par) < 0) throw FFmpegException(kMsgCodecContextFailed);
     dec->pkt_timebase = st->time_base;
     dec->thread_count = Engine.FThreadCount;

@@ -351,17 +351,17 @@ void TCustomFFmpeg::OptSampleFmt(const std::string& value) {
 
 void TCustomFFmpeg::OptNewAudioStream(const std::string&) {
     if (FOutputFileCount < 1) throw FFmpegException(kMsgNoOutputFile);
-    NewAudioStream(FOutputFiles[FOutputFileCount - 1]);
+    NewAudioStream(FOutputFiles[FOutputFileCount - 1].get());
 }
 
 void TCustomFFmpeg::OptNewVideoStream(const std::string&) {
     if (FOutputFileCount < 1) throw FFmpegException(kMsgNoOutputFile);
-    NewVideoStream(FOutputFiles[FOutputFileCount - 1]);
+    NewVideoStream(FOutputFiles[FOutputFileCount - 1].get());
 }
 
 void TCustomFFmpeg::OptNewSubtitleStream(const std::string&) {
     if (FOutputFileCount < 1) throw FFmpegException(kMsgNoOutputFile);
-    NewSubtitleStream(FOutputFiles[FOutputFileCount - 1]);
+    NewSubtitleStream(FOutputFiles[FOutputFileCount - 1].get());
 }
 
 // ---- Bitstream filters ------------------------------------------------------------------------

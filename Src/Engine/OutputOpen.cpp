@@ -16,13 +16,11 @@ TRunState& TCustomFFmpeg::RunState() {
 
 int TRunState::OutputFileIndexOf(const AVFormatContext* output) const {
     for (int i = 0; i < Engine.FOutputFileCount; ++i)
-        if (Engine.FOutputFiles[i] == output) return i; // in join mode entry 0 owns the context
+        if (Engine.FOutputFiles[i].get() == output) return i; // join entries share entry 0's context
     return Engine.FOutputFileCount;                     // not registered yet: it becomes the next entry
 }
 
 void TRunState::DiscardOutputStreams(int index, int32_t outputCodecCount) {
-    for (AVCodecContext*& c : Engine.FOutputCodecContexts[index])
-        av::avcodec_free_context(&c);
     Engine.FOutputCodecContexts[index].clear();
     for (auto& chain : Engine.FBitstreamFilters[index])
         chain.clear();
@@ -62,14 +60,9 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
 
     const int index = FOutputFileCount;
     const int32_t outputCodecCount = FOutputCodecCount;
-    bool registered = false;
     auto fail = [&](const std::string& text) {
         FLastError = text;
         RunState().DiscardOutputStreams(index, outputCodecCount);
-        if (registered) {
-            --FOutputFileCount;
-            FOutputFiles[FOutputFileCount] = nullptr;
-        }
         clearForcedFormats();
         return -1; // `output` releases the context (and closes a file it opened)
     };
@@ -130,10 +123,6 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
         av::av_dict_set(&oc->metadata, it->first.c_str(), it->second.c_str(), 0);
     FMetadata.clear();
 
-    FOutputFiles[index] = oc;
-    ++FOutputFileCount;
-    registered = true;
-
     if ((format->flags & AVFMT_NEEDNUMBER) && !av::av_filename_number_test(oc->url))
         return fail(FormatOpenError(DisplayFileName(oc->url), -33));
     if (!(format->flags & AVFMT_NOFILE) && OpenMediaOutput(oc, mediaName) < 0)
@@ -151,7 +140,10 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
     FMuxerOptions.clear();
     oc->flags |= AVFMT_FLAG_NONBLOCK;
     CopyOptionsToContext(&FOptionContexts, oc, FOptionContexts.FormatOptions, AV_OPT_FLAG_ENCODING_PARAM);
-    output.release(); // registered: CloseAll releases it from here on
+    // Registered once its file is open: the table owns it from here on, and closing it deletes
+    // the file when nothing was written to it.
+    FOutputFiles[index] = OwnOutputFile(output.release());
+    ++FOutputFileCount;
 
     if (joining) {
         // One entry per input, all the same context; the total is the sum of the inputs.
@@ -201,8 +193,8 @@ AVStream* TRunState::NewOutputStream(AVFormatContext* oc, AVMediaType type, cons
     enc = av::avcodec_alloc_context3(encoder);
     if (!enc) throw FFmpegException(kMsgCodecContextFailed);
     auto& contexts = Engine.FOutputCodecContexts[fileIndex];
-    if (contexts.size() <= static_cast<size_t>(st->index)) contexts.resize(st->index + 1, nullptr);
-    contexts[st->index] = enc; // owned from here on
+    if (contexts.size() <= static_cast<size_t>(st->index)) contexts.resize(st->index + 1);
+    contexts[st->index].reset(enc); // owned from here on
 
     Engine.FBitstreamFilters[fileIndex][st->index] = std::move(bsfChain);
     bsfChain.clear();

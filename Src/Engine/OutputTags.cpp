@@ -25,7 +25,7 @@ void TRunState::AttachTags() {
     if (!tags.Load(Engine.FTagSource, error)) FailSetup(Format(kMsgTagSourceFailed, error.c_str()));
     for (int i = 0; i < Engine.FOutputFileCount; ++i) {
         if (Engine.FJoin && i > 0) break;
-        AVFormatContext* oc = Engine.FOutputFiles[i];
+        AVFormatContext* oc = Engine.FOutputFiles[i].get();
         int carried = tags.AddTo(oc, FirstAudioStream(oc));
         if (carried < tags.PictureCount() && Engine.FVerbose >= 0)
             FFLogger().Log(&Engine, llVerbose,
@@ -38,6 +38,6 @@ void TRunState::WriteTagPictures() {
     if (Engine.FTagSource.empty()) return;
     for (int i = 0; i < Engine.FOutputFileCount; ++i) {
         if (Engine.FJoin && i > 0) break;
-        if (Tags.WritePictures(Engine.FOutputFiles[i]) < 0) FailSetup(Format(kMsgPicturesFailed, i));
+        if (Tags.WritePictures(Engine.FOutputFiles[i].get()) < 0) FailSetup(Format(kMsgPicturesFailed, i));
     }
 }

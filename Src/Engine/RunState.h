@@ -216,7 +216,7 @@ struct TRunState {
     // ---- Input opening (InputOpen.cpp) ----
     void ResetPerFileSettings();
     // Makes the decoder context of one stream of a file being opened and takes its settings.
-    void OpenInputStream(AVStream* stream, std::vector<AVCodecContext*>& decoders);
+    void OpenInputStream(AVStream* stream, std::vector<TLockedCodecContextPtr>& decoders);
 
     // ---- Output creation (OutputOpen.cpp) ----
     int OutputFileIndexOf(const AVFormatContext* output) const;

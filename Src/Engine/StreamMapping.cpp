@@ -31,13 +31,13 @@ void TRunState::SetupRun() {
 void TRunState::BuildInputTables() {
     InputFiles.assign(Engine.FInputFileCount, TInputFileState{});
     for (int i = 0; i < Engine.FInputFileCount; ++i) {
-        AVFormatContext* ic = Engine.FInputFiles[i];
+        AVFormatContext* ic = Engine.FInputFiles[i].get();
         InputFiles[i].FirstStream = static_cast<int32_t>(InputStreams.size());
         InputFiles[i].StreamCount = static_cast<int32_t>(ic->nb_streams);
         for (unsigned j = 0; j < ic->nb_streams; ++j) {
             auto ist = std::make_unique<TInputStreamState>();
             ist->Stream = ic->streams[j];
-            ist->Dec = j < Engine.FInputCodecContexts[i].size() ? Engine.FInputCodecContexts[i][j] : nullptr;
+            ist->Dec = j < Engine.FInputCodecContexts[i].size() ? Engine.FInputCodecContexts[i][j].get() : nullptr;
             ist->FileIndex = i;
             ist->StreamIndex = static_cast<int32_t>(j);
             ist->Discarded = true;
@@ -50,7 +50,7 @@ void TRunState::BuildInputTables() {
 void TRunState::BuildOutputTables() {
     int total = 0;
     for (int i = 0; i < Engine.FOutputFileCount; ++i) {
-        AVFormatContext* oc = Engine.FOutputFiles[i];
+        AVFormatContext* oc = Engine.FOutputFiles[i].get();
         if (oc->nb_streams == 0) {
             av::av_dump_format(oc, i, oc->url, 1);
             throw FFmpegException(Format(kMsgNoStreamInOutput, i));
@@ -73,13 +73,13 @@ void TRunState::BuildOutputTables() {
     // One writer per real output stream; in join mode every entry is entry 0's context.
     for (int i = 0; i < Engine.FOutputFileCount; ++i) {
         if (Engine.FJoin && i > 0) break;
-        AVFormatContext* oc = Engine.FOutputFiles[i];
+        AVFormatContext* oc = Engine.FOutputFiles[i].get();
         for (unsigned j = 0; j < oc->nb_streams; ++j) {
             auto writer = std::make_unique<TStreamWriter>();
             writer->File = oc;
             writer->FileIndex = i;
             writer->Stream = oc->streams[j];
-            writer->Enc = Engine.FOutputCodecContexts[i][j];
+            writer->Enc = Engine.FOutputCodecContexts[i][j].get();
             Writers.push_back(std::move(writer));
         }
     }
@@ -87,7 +87,7 @@ void TRunState::BuildOutputTables() {
     int n = 0;
     int writerBase = 0;
     for (int i = 0; i < Engine.FOutputFileCount; ++i) {
-        AVFormatContext* oc = Engine.FOutputFiles[i];
+        AVFormatContext* oc = Engine.FOutputFiles[i].get();
         if (!Engine.FJoin && i > 0) writerBase += static_cast<int>(Engine.FOutputFiles[i - 1]->nb_streams);
         for (unsigned j = 0; j < oc->nb_streams; ++j, ++n) {
             auto ost = std::make_unique<TOutputStreamState>();
@@ -130,7 +130,7 @@ int TRunState::FindSourceByType(AVMediaType type, int outputFile) const {
     };
     if (Engine.FProgramId != 0) {
         for (int f = 0; f < Engine.FInputFileCount; ++f) {
-            AVFormatContext* ic = Engine.FInputFiles[f];
+            AVFormatContext* ic = Engine.FInputFiles[f].get();
             for (unsigned p = 0; p < ic->nb_programs; ++p) {
                 if (ic->programs[p]->id != Engine.FProgramId) continue;
                 for (unsigned k = 0; k < ic->programs[p]->nb_stream_indexes; ++k) {
@@ -259,7 +259,7 @@ void TRunState::ApplyMetadataMaps() {
 void TRunState::DumpOutputs() {
     for (int i = 0; i < Engine.FOutputFileCount; ++i) {
         if (Engine.FJoin && i > 0) break;
-        av::av_dump_format(Engine.FOutputFiles[i], i, Engine.FOutputFiles[i]->url, 1);
+        av::av_dump_format(Engine.FOutputFiles[i].get(), i, Engine.FOutputFiles[i]->url, 1);
     }
 }
 

@@ -113,7 +113,7 @@ bool TRunState::RunLoopIteration() {
         return false;
 
     AVPacket* packet = Packet.get();
-    int rc = av::av_read_frame(Engine.FInputFiles[file], packet);
+    int rc = av::av_read_frame(Engine.FInputFiles[file].get(), packet);
     if (rc == AVERROR(EAGAIN)) {
         InputFiles[file].NoPacket = true;
         ++NoPacketCount;
@@ -224,7 +224,7 @@ void TRunState::FinishRun() {
     for (int i = 0; i < Engine.FOutputFileCount; ++i) {
         if (Engine.FJoin && i > 0) break;
         // A trailer that cannot be written (a full disk) is a failed run, not a finished one.
-        int rc = av::av_write_trailer(Engine.FOutputFiles[i]);
+        int rc = av::av_write_trailer(Engine.FOutputFiles[i].get());
         if (rc < 0) {
             char reason[AV_ERROR_MAX_STRING_SIZE] = {0};
             av::av_strerror(rc, reason, sizeof reason);

@@ -2,6 +2,7 @@
 // entry points. Use these instead of manual frees.
 #pragma once
 
+#include "FFOwners.h"
 #include "MediaApi.h"
 
 #include <memory>
@@ -11,9 +12,6 @@ struct TFrameDeleter {
 };
 struct TPacketDeleter {
     void operator()(AVPacket* p) const { av::av_packet_free(&p); }
-};
-struct TCodecContextDeleter {
-    void operator()(AVCodecContext* p) const { av::avcodec_free_context(&p); }
 };
 struct TSwrDeleter {
     void operator()(SwrContext* p) const { av::swr_free(&p); }
@@ -33,19 +31,7 @@ struct TAvMemDeleter {
 
 using TFramePtr = std::unique_ptr<AVFrame, TFrameDeleter>;
 using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
-using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
 using TSwrPtr = std::unique_ptr<SwrContext, TSwrDeleter>;
 using TAudioFifoPtr = std::unique_ptr<AVAudioFifo, TAudioFifoDeleter>;
 using TBsfPtr = std::unique_ptr<AVBSFContext, TBsfDeleter>;
 
-// A format context opened for reading with OpenMediaInput; closed with CloseMediaInput.
-struct TInputContextDeleter {
-    void operator()(AVFormatContext* p) const;
-};
-using TInputContextPtr = std::unique_ptr<AVFormatContext, TInputContextDeleter>;
-
-// An output format context: its I/O closed with CloseMediaOutput, then the context freed.
-struct TOutputContextDeleter {
-    void operator()(AVFormatContext* p) const;
-};
-using TOutputContextPtr = std::unique_ptr<AVFormatContext, TOutputContextDeleter>;

@@ -106,10 +106,10 @@ TEST_F(ConverterTranslation, OutputFieldsOverrideGeneralLinesAndPresetsSeeFieldC
     ASSERT_TRUE(component.SetOutput(0, OutPath("order.wav"), &out)) << component.LastErrMsg;
     TFFmpeg* task = component.Task(0);
     ASSERT_EQ(task->FOutputFileCount, 1);
-    AVFormatContext* output = task->FOutputFiles[0];
+    AVFormatContext* output = task->FOutputFiles[0].get();
     ASSERT_EQ(output->nb_streams, 1u); // "an=1" undone by DisableAudio false
     ASSERT_EQ(task->FOutputCodecContexts[0].size(), 1u);
-    const AVCodecContext* encoder = task->FOutputCodecContexts[0][0];
+    const AVCodecContext* encoder = task->FOutputCodecContexts[0][0].get();
     EXPECT_EQ(encoder->codec_type, AVMEDIA_TYPE_AUDIO);
     EXPECT_EQ(Tag(output->streams[0]->metadata, "language"), ""); // "alang" undone by AudioLanguage ""
     EXPECT_EQ(encoder->sample_rate, 22050);                       // AudioSampleRate not set: the line holds

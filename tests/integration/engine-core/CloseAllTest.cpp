@@ -79,9 +79,9 @@ private:
 
 TEST_F(EngineCloseAll, EmptyOutputIsDeletedAndWrittenOutputKept) {
     std::string empty = Path("empty.wav"), written = Path("written.wav");
-    Engine.FOutputFiles[0] = CreateOutput(empty);
+    Engine.FOutputFiles[0] = OwnOutputFile(CreateOutput(empty));
     AVFormatContext* second = CreateOutput(written);
-    Engine.FOutputFiles[1] = second;
+    Engine.FOutputFiles[1] = OwnOutputFile(second);
     Engine.FOutputFileCount = 2;
     ASSERT_TRUE(Engine.FOutputFiles[0] && second && second->pb);
     av::avio_write(second->pb, reinterpret_cast<const unsigned char*>("RIFF"), 4);
@@ -100,11 +100,12 @@ TEST_F(EngineCloseAll, JoinEntriesShareOneContextThatIsClosedOnce) {
     ASSERT_NE(ctx, nullptr);
     av::avio_write(ctx->pb, reinterpret_cast<const unsigned char*>("RIFF"), 4);
     Engine.FJoin = true;
-    for (int i = 0; i < 3; ++i)
-        Engine.FOutputFiles[i] = ctx;
+    Engine.FOutputFiles[0] = OwnOutputFile(ctx);
+    for (int i = 1; i < 3; ++i)
+        Engine.FOutputFiles[i] = Engine.FOutputFiles[0];
     Engine.FOutputFileCount = 3;
     AVCodecContext* enc = av::avcodec_alloc_context3(nullptr);
-    Engine.FOutputCodecContexts[0].push_back(enc);
+    Engine.FOutputCodecContexts[0].emplace_back(enc);
 
     Engine.CloseAll(); // a second close or free would show under the address sanitizer
     EXPECT_EQ(Engine.FOutputFileCount, 0);
@@ -116,12 +117,12 @@ TEST_F(EngineCloseAll, JoinEntriesShareOneContextThatIsClosedOnce) {
 
 TEST_F(EngineCloseAll, InputsAndTheirCodecChoicesAreReleased) {
     std::string a = WriteWav("a.wav"), b = WriteWav("b.wav");
-    Engine.FInputFiles[0] = OpenInput(a);
-    Engine.FInputFiles[1] = OpenInput(b);
+    Engine.FInputFiles[0].reset(OpenInput(a));
+    Engine.FInputFiles[1].reset(OpenInput(b));
     ASSERT_TRUE(Engine.FInputFiles[0] && Engine.FInputFiles[1]);
     Engine.FInputFileCount = 2;
-    Engine.FInputCodecContexts[0].push_back(av::avcodec_alloc_context3(nullptr));
-    Engine.FInputCodecContexts[1].push_back(av::avcodec_alloc_context3(nullptr));
+    Engine.FInputCodecContexts[0].emplace_back(av::avcodec_alloc_context3(nullptr));
+    Engine.FInputCodecContexts[1].emplace_back(av::avcodec_alloc_context3(nullptr));
     Engine.FInputCodecs[0] = av::avcodec_find_decoder_by_name("pcm_s16le");
     Engine.FInputCodecCount = 2;
     Engine.FOutputCodecCount = 1;
@@ -146,9 +147,9 @@ TEST_F(EngineCloseAll, EndOfARunReleasesEverythingBeforeReportingTermination) {
     std::string out = Path("run.wav");
     TTestEngine engine;
     engine.Reset();
-    engine.FInputFiles[0] = OpenInput(WriteWav("in.wav"));
+    engine.FInputFiles[0].reset(OpenInput(WriteWav("in.wav")));
     engine.FInputFileCount = 1;
-    engine.FOutputFiles[0] = CreateOutput(out);
+    engine.FOutputFiles[0] = OwnOutputFile(CreateOutput(out));
     engine.FOutputFileCount = 1;
     bool outputGoneAtTermination = false;
     engine.FTerminateCallback = [&](TCustomFFmpeg* e) {

@@ -143,7 +143,7 @@ TEST_F(RunSetup, TwoAudioOutputsShareTheOnlyAudioInput) {
     OpenInput(TestMediaFile({TMediaFormat::Wav16, 1.0, 44100, 2}));
     OpenOutput(OutputPath("two.mka"), "pcm_s16le");
     Engine.FAudioCodecName = "pcm_s16le";
-    Engine.NewAudioStream(Engine.FOutputFiles[0]);
+    Engine.NewAudioStream(Engine.FOutputFiles[0].get());
     ASSERT_EQ(SetupFailure(Engine), "");
     ASSERT_EQ(Engine.State().OutputStreams.size(), 2u);
     EXPECT_EQ(Engine.State().OutputStreams[0]->SourceIndex, 0);

@@ -39,7 +39,7 @@ TEST_F(RunEnd, ShortestEndsWithTheFirstInputToEnd) {
         OpenInput(shorter);
         OpenOutput(out, "pcm_s16le");
         Engine.FAudioCodecName = "pcm_s16le";
-        Engine.NewAudioStream(Engine.FOutputFiles[0]);
+        Engine.NewAudioStream(Engine.FOutputFiles[0].get());
         Engine.FStreamMaps[0] = {0, 0, 0, 0}; // the longer input into the first stream
         Engine.FStreamMaps[1] = {1, 0, 1, 0};
         Engine.FStreamMapCount = 2;
