@@ -9,14 +9,6 @@
 #include <unistd.h>
 
 TCustomFFmpeg::TCustomFFmpeg() {
-    FReportInterval = 500000;
-    FConverting = false;
-    FStopRequested = false;
-    FFinished = false;
-    FTerminated = false;
-    FTotalDuration = -1;
-    FInputCodecCount = 0;
-    FOutputCodecCount = 0;
     InitDefaults();
 }
 
@@ -44,95 +36,20 @@ void TCustomFFmpeg::Reset() {
     FFinished = false;
     FTerminated = false;
     FTerminating = false;
-    FTotalDuration = -1;
     AllocOptionContexts(&FOptionContexts, FSwsFlags);
 }
 
 void TCustomFFmpeg::InitDefaults() {
-    // Tables.
+    // The defaults are those of TEngineSettings. The pending metadata stays (it is emptied only
+    // by being written), and so does the report interval.
+    static_cast<TEngineSettings&>(*this) = TEngineSettings{};
     for (auto& file : FInputFiles)
         file.reset();
-    FInputTsOffsets.fill(0);
-    for (auto& row : FInputTsScales)
-        row.fill(0.0);
     FInputFileCount = 0;
     for (auto& file : FOutputFiles)
         file.reset();
     FOutputFileCount = 0;
-    FStreamMaps.fill(TStreamMapEntry{});
-    FStreamMapCount = 0;
-    FMetadataMaps.fill(TMetadataMapEntry{});
-    FMetadataMapCount = 0;
-    FForcedInputFormat = nullptr;
-    FForcedOutputFormat = nullptr;
-
-    // General settings. The pending metadata stays: it is emptied only by being written.
-    FMaxFrames.fill(INT32_MAX);
-    FVideoDisabled = false;
-    FAudioDisabled = false;
-    FSubtitleDisabled = false;
-    FMuxPreload = 0.5f;
-    FMuxMaxDelay = 0.7f;
-    FRecordingTime = INT64_MAX;
-    FStartTime = 0;
-    FRecordingTimestamp = 0;
-    FTagSource.clear();
-    FInputTsOffset = 0;
-    FHexDump = false;
-    FPacketDump = false;
-    FCopyTs = false;
-    FShortest = false;
-    FExitOnError = false;
-    FVerbose = 1;
-    FThreadCount = 1;
-    FProgramId = 0;
-    FCopyInitialNonKeyframes = 0;
-    FRateEmulation = false;
-    FInputSync = false;
-    FLimitFileSize = 0;
-    FDtsDeltaThreshold = 10.0f;
-    FLoopInput = false;
-    FLoopOutput = -1;
-    FSwsFlags = 4;
     InitOptionContexts(&FOptionContexts);
-    FTotalDuration = -1;
-
-    // Audio settings.
-    FAudioSampleRate = 44100;
-    FAudioChannels = 2;
-    FAudioSampleFormat = -1;
-    FAudioChannelLayout = 0;
-    FAudioQScale = -99999.0f;
-    FAudioCodecName.clear();
-    FAudioCodecTag = 0;
-    FAudioLanguage.clear();
-    FAudioStreamCopy = false;
-    FAudioVolume = 256;
-    FAudioSyncMethod = 0;
-    FAudioDriftThreshold = 0.1f;
-    FVideoBsfChain.clear();
-    FAudioBsfChain.clear();
-    FSubtitleBsfChain.clear();
-    for (auto& file : FBitstreamFilters)
-        for (auto& chain : file)
-            chain.clear();
-
-    // Video and subtitle settings.
-    FVideoCodecName.clear();
-    FSubtitleCodecName.clear();
-    FVideoStreamCopy = false;
-    FSubtitleStreamCopy = false;
-    FVideoCodecTag = 0;
-    FSubtitleCodecTag = 0;
-    FSubtitleLanguage.clear();
-    FPgmYuv = false;
-    FVideoSettings.clear();
-    FMuxerOptions.clear();
-
-    // Statistics and run results.
-    FVideoSize = FAudioSize = FExtraSize = 0;
-    FFramesDuplicated = FFramesDropped = 0;
-    FTimerStart = 0;
     FConvertThread = nullptr;
     FExceptionRaised = false;
     FExceptionMessage.clear();

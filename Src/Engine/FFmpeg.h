@@ -50,11 +50,13 @@ struct TStreamMapEntry {
     int32_t StreamIndex = 0;
     int32_t SyncFileIndex = 0;
     int32_t SyncStreamIndex = 0;
+    bool operator==(const TStreamMapEntry&) const = default;
 };
 
 struct TMetadataMapEntry {
     int32_t OutFile = 0;
     int32_t InFile = 0;
+    bool operator==(const TMetadataMapEntry&) const = default;
 };
 
 // (Sender, AFrameNumber, AFPS, ACurrentDuration ms, AQuality, ABitRate kbit/s, ACurrentSize bytes,
@@ -77,7 +79,92 @@ TOutputFilePtr OwnOutputFile(AVFormatContext* output);
 // defined by the run path (RunState.h).
 struct TRunState;
 
-class TCustomFFmpeg {
+// The engine's settings and per-configuration tables with their defaults, written only here:
+// a new engine starts with them and InitDefaults (Reset) restores them.
+struct TEngineSettings {
+    // ---- Per-configuration tables ----------------------------------------------------------
+    std::array<int64_t, kMaxFiles> FInputTsOffsets{};         // µs
+    std::array<std::array<double, kMaxStreams>, kMaxFiles> FInputTsScales{}; // 0 = none
+    std::array<TStreamMapEntry, kMaxStreamMaps> FStreamMaps{};
+    int32_t FStreamMapCount = 0;
+    std::array<TMetadataMapEntry, kMaxMetadataMaps> FMetadataMaps{};
+    int32_t FMetadataMapCount = 0;
+    const AVInputFormat* FForcedInputFormat = nullptr;
+    const AVOutputFormat* FForcedOutputFormat = nullptr;
+
+    // ---- General settings ----------------------------------------------------------------
+    std::array<int32_t, 4> FMaxFrames{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
+    bool FVideoDisabled = false;
+    bool FAudioDisabled = false;
+    bool FSubtitleDisabled = false;
+    float FMuxPreload = 0.5f;   // s
+    float FMuxMaxDelay = 0.7f;  // s
+    int64_t FRecordingTime = INT64_MAX; // µs
+    int64_t FStartTime = 0;             // µs
+    int64_t FRecordingTimestamp = 0;    // s
+    int64_t FInputTsOffset = 0;         // µs
+    // Options no generic context knows, tried on the next output's muxer (e.g. WAV's "rf64") and
+    // audio encoder (e.g. LAME's "abr").
+    std::vector<std::pair<std::string, std::string>> FMuxerOptions;
+    // The file whose tags and cover pictures the outputs get (OutputTags.cpp); empty: none.
+    std::string FTagSource;
+    bool FHexDump = false;
+    bool FPacketDump = false;
+    bool FCopyTs = false;
+    bool FShortest = false;
+    bool FExitOnError = false;
+    int32_t FVerbose = 1;
+    int32_t FThreadCount = 1;
+    int32_t FProgramId = 0;
+    int32_t FCopyInitialNonKeyframes = 0;
+    bool FRateEmulation = false;
+    bool FInputSync = false;
+    int64_t FLimitFileSize = 0;         // bytes; 0 = none
+    float FDtsDeltaThreshold = 10.0f;   // s
+    bool FLoopInput = false;
+    int32_t FLoopOutput = -1;
+    int32_t FSwsFlags = 4;
+    int32_t FTotalDuration = -1;        // ms; -1 = none known
+
+    // ---- Audio settings ------------------------------------------------------------------
+    int32_t FAudioSampleRate = 44100;
+    int32_t FAudioChannels = 2;
+    int32_t FAudioSampleFormat = -1;
+    int64_t FAudioChannelLayout = 0;    // layout mask; 0 = unspecified
+    float FAudioQScale = -99999.0f;
+    std::string FAudioCodecName;        // empty = none
+    int32_t FAudioCodecTag = 0;
+    std::string FAudioLanguage;
+    bool FAudioStreamCopy = false;
+    int32_t FAudioVolume = 256;
+    int32_t FAudioSyncMethod = 0;
+    float FAudioDriftThreshold = 0.1f;  // s
+    // Bitstream filters collected for the next stream of each kind.
+    std::vector<const AVBitStreamFilter*> FVideoBsfChain, FAudioBsfChain, FSubtitleBsfChain;
+    // Chain per output file and stream, taken over when the stream is created.
+    std::array<std::array<std::vector<const AVBitStreamFilter*>, kMaxStreams>, kMaxFiles> FBitstreamFilters{};
+
+    // ---- Video and subtitle settings (only what the audio cutter needs of them) ----------
+    std::string FVideoCodecName, FSubtitleCodecName;
+    bool FVideoStreamCopy = false;
+    bool FSubtitleStreamCopy = false;
+    int32_t FVideoCodecTag = 0;
+    int32_t FSubtitleCodecTag = 0;
+    std::string FSubtitleLanguage;
+    bool FPgmYuv = false;
+    // Values of the video options that the engine stores but does not act on.
+    std::vector<std::pair<std::string, std::string>> FVideoSettings;
+
+    // ---- Statistics ----------------------------------------------------------------------
+    int64_t FVideoSize = 0, FAudioSize = 0, FExtraSize = 0; // bytes
+    int32_t FFramesDuplicated = 0, FFramesDropped = 0;
+    int64_t FTimerStart = 0; // µs
+
+
+    bool operator==(const TEngineSettings&) const = default;
+};
+
+class TCustomFFmpeg : public TEngineSettings {
 public:
     TCustomFFmpeg();
     virtual ~TCustomFFmpeg();
@@ -137,8 +224,6 @@ public:
     // ---- Tables -------------------------------------------------------------------------
     // Each entry owns what it holds; CloseAll empties the tables.
     std::array<TInputContextPtr, kMaxFiles> FInputFiles{};
-    std::array<int64_t, kMaxFiles> FInputTsOffsets{};         // µs
-    std::array<std::array<double, kMaxStreams>, kMaxFiles> FInputTsScales{}; // 0 = none
     // Decoder context of each input stream, created when the file is opened.
     std::array<std::vector<TLockedCodecContextPtr>, kMaxFiles> FInputCodecContexts{};
     std::array<const AVCodec*, kMaxCodecs> FInputCodecs{};   // by overall stream index; null = by id
@@ -152,83 +237,9 @@ public:
     std::array<const AVCodec*, kMaxCodecs> FOutputCodecs{};  // by overall stream index; null = by id
     int32_t FOutputFileCount = 0;
     int32_t FOutputCodecCount = 0;
-    std::array<TStreamMapEntry, kMaxStreamMaps> FStreamMaps{};
-    int32_t FStreamMapCount = 0;
-    std::array<TMetadataMapEntry, kMaxMetadataMaps> FMetadataMaps{};
-    int32_t FMetadataMapCount = 0;
-    const AVInputFormat* FForcedInputFormat = nullptr;
-    const AVOutputFormat* FForcedOutputFormat = nullptr;
-
-    // ---- General settings ----------------------------------------------------------------
-    std::array<int32_t, 4> FMaxFrames{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
-    bool FVideoDisabled = false;
-    bool FAudioDisabled = false;
-    bool FSubtitleDisabled = false;
-    float FMuxPreload = 0.5f;   // s
-    float FMuxMaxDelay = 0.7f;  // s
-    int64_t FRecordingTime = INT64_MAX; // µs
-    int64_t FStartTime = 0;             // µs
-    int64_t FRecordingTimestamp = 0;    // s
-    int64_t FInputTsOffset = 0;         // µs
     std::vector<std::pair<std::string, std::string>> FMetadata; // pending tags of the next output
-    // Options no generic context knows, tried on the next output's muxer (e.g. WAV's "rf64") and
-    // audio encoder (e.g. LAME's "abr").
-    std::vector<std::pair<std::string, std::string>> FMuxerOptions;
-    // The file whose tags and cover pictures the outputs get (OutputTags.cpp); empty: none.
-    std::string FTagSource;
-    bool FHexDump = false;
-    bool FPacketDump = false;
-    bool FCopyTs = false;
-    bool FShortest = false;
-    bool FExitOnError = false;
-    int32_t FVerbose = 1;
-    int32_t FThreadCount = 1;
-    int32_t FProgramId = 0;
-    int32_t FCopyInitialNonKeyframes = 0;
-    bool FRateEmulation = false;
-    bool FInputSync = false;
-    int64_t FLimitFileSize = 0;         // bytes; 0 = none
-    float FDtsDeltaThreshold = 10.0f;   // s
-    bool FLoopInput = false;
-    int32_t FLoopOutput = -1;
-    int32_t FSwsFlags = 4;
     TOptionContexts FOptionContexts{};
-    int32_t FTotalDuration = -1;        // ms; -1 = none known
-    int64_t FReportInterval = 500000;   // µs
-
-    // ---- Audio settings ------------------------------------------------------------------
-    int32_t FAudioSampleRate = 44100;
-    int32_t FAudioChannels = 2;
-    int32_t FAudioSampleFormat = -1;
-    int64_t FAudioChannelLayout = 0;    // layout mask; 0 = unspecified
-    float FAudioQScale = -99999.0f;
-    std::string FAudioCodecName;        // empty = none
-    int32_t FAudioCodecTag = 0;
-    std::string FAudioLanguage;
-    bool FAudioStreamCopy = false;
-    int32_t FAudioVolume = 256;
-    int32_t FAudioSyncMethod = 0;
-    float FAudioDriftThreshold = 0.1f;  // s
-    // Bitstream filters collected for the next stream of each kind.
-    std::vector<const AVBitStreamFilter*> FVideoBsfChain, FAudioBsfChain, FSubtitleBsfChain;
-    // Chain per output file and stream, taken over when the stream is created.
-    std::array<std::array<std::vector<const AVBitStreamFilter*>, kMaxStreams>, kMaxFiles> FBitstreamFilters{};
-
-    // ---- Video and subtitle settings (only what the audio cutter needs of them) ----------
-    std::string FVideoCodecName, FSubtitleCodecName;
-    bool FVideoStreamCopy = false;
-    bool FSubtitleStreamCopy = false;
-    int32_t FVideoCodecTag = 0;
-    int32_t FSubtitleCodecTag = 0;
-    std::string FSubtitleLanguage;
-    bool FPgmYuv = false;
-    // Values of the video options that the engine stores but does not act on.
-    std::vector<std::pair<std::string, std::string>> FVideoSettings;
-
-    // ---- Statistics ----------------------------------------------------------------------
-    int64_t FVideoSize = 0, FAudioSize = 0, FExtraSize = 0; // bytes
-    int32_t FFramesDuplicated = 0, FFramesDropped = 0;
-    int64_t FTimerStart = 0; // µs
+    int64_t FReportInterval = 500000;   // µs; kept by Reset
 
     // ---- Run state -------------------------------------------------------------------------
     std::atomic<TConvertThread*> FConvertThread{nullptr};

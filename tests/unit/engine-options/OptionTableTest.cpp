@@ -327,6 +327,7 @@ TEST_F(EngineOptionTable, HostileValuesForEveryOptionRaiseCleanErrorsOrApply) {
             }
         }
         Engine.Reset(); // tables never fill up between names
+        EXPECT_TRUE(static_cast<const TEngineSettings&>(Engine) == TEngineSettings{}) << name;
     }
     FFLogger().SetLogLevel(level);
     // Every refusal says why; numeric options refuse words and text options take anything.
