@@ -24,16 +24,6 @@ const int kOpenFlags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
 #endif
 const char* kInstalledLibraryFolder = CLIPWELL_INSTALLED_LIBRARY_FOLDER;
 
-// Module-level state; touched on the main thread only (see the header).
-std::string gLastError;
-std::string gLibPath;
-std::array<TLibraryStatus, kLibraryCount> gStatus = [] {
-    std::array<TLibraryStatus, kLibraryCount> s{};
-    for (int i = 0; i < kLibraryCount; ++i)
-        s[i].ID = static_cast<TLibraryID>(i);
-    return s;
-}();
-
 // The library path unless it lacks the file and the installed folder holds it.
 std::string FolderHolding(const std::string& libPath, const std::string& file) {
     if (FileExists(libPath + file) || !*kInstalledLibraryFolder) return libPath;
@@ -54,94 +44,64 @@ void LoadFunction(const std::string& fileName, void* handle, const char* name, F
     variable = reinterpret_cast<F>(address);
 }
 
-#define ENTRY_POINT(name) LoadFunction(fileName, handle, #name, NS::name);
-void LoadAVCodec(const std::string& fileName, void* handle) {
-    namespace NS = av;
+// Calls visit(name, variable) for every entry point of library `Id`, from its list.
+template <TLibraryID Id, class Visit>
+void ForEachEntryPoint(Visit&& visit) {
+#define ENTRY_POINT(name) visit(#name, NS::name);
+    if constexpr (Id == libAVCodec) {
+        namespace NS = av;
 #include "EntryPoints/AVCodec.inc"
-}
-void LoadAVDevice(const std::string& fileName, void* handle) {
-    namespace NS = av;
+    } else if constexpr (Id == libAVDevice) {
+        namespace NS = av;
 #include "EntryPoints/AVDevice.inc"
-}
-void LoadAVFilter(const std::string& fileName, void* handle) {
-    namespace NS = av;
+    } else if constexpr (Id == libAVFilter) {
+        namespace NS = av;
 #include "EntryPoints/AVFilter.inc"
-}
-void LoadAVFormat(const std::string& fileName, void* handle) {
-    namespace NS = av;
+    } else if constexpr (Id == libAVFormat) {
+        namespace NS = av;
 #include "EntryPoints/AVFormat.inc"
-}
-void LoadAVUtil(const std::string& fileName, void* handle) {
-    namespace NS = av;
+    } else if constexpr (Id == libAVUtil) {
+        namespace NS = av;
 #include "EntryPoints/AVUtil.inc"
-}
-void LoadSWScale(const std::string& fileName, void* handle) {
-    namespace NS = av;
+    } else if constexpr (Id == libSWScale) {
+        namespace NS = av;
 #include "EntryPoints/SWScale.inc"
-}
-void LoadSWResample(const std::string& fileName, void* handle) {
-    namespace NS = av;
+    } else if constexpr (Id == libSWResample) {
+        namespace NS = av;
 #include "EntryPoints/SWResample.inc"
-}
-void LoadMyUtil(const std::string& fileName, void* handle) {
-    namespace NS = myutil;
+    } else if constexpr (Id == libMyUtil) {
+        namespace NS = myutil;
 #include "EntryPoints/MyUtil.inc"
-}
-void LoadSDL(const std::string& fileName, void* handle) {
-    namespace NS = sdl;
+    } else {
+        static_assert(Id == libSDL);
+        namespace NS = sdl;
 #include "EntryPoints/SDL.inc"
-}
+    }
 #undef ENTRY_POINT
-#define ENTRY_POINT(name) NS::name = nullptr;
-void UnloadAVCodec() {
-    namespace NS = av;
-#include "EntryPoints/AVCodec.inc"
 }
-void UnloadAVDevice() {
-    namespace NS = av;
-#include "EntryPoints/AVDevice.inc"
+
+template <TLibraryID Id>
+void LoadEntryPoints(const std::string& fileName, void* handle) {
+    ForEachEntryPoint<Id>(
+        [&](const char* name, auto& variable) { LoadFunction(fileName, handle, name, variable); });
 }
-void UnloadAVFilter() {
-    namespace NS = av;
-#include "EntryPoints/AVFilter.inc"
+
+template <TLibraryID Id>
+void UnloadEntryPoints() {
+    ForEachEntryPoint<Id>([](const char*, auto& variable) { variable = nullptr; });
 }
-void UnloadAVFormat() {
-    namespace NS = av;
-#include "EntryPoints/AVFormat.inc"
-}
-void UnloadAVUtil() {
-    namespace NS = av;
-#include "EntryPoints/AVUtil.inc"
-}
-void UnloadSWScale() {
-    namespace NS = av;
-#include "EntryPoints/SWScale.inc"
-}
-void UnloadSWResample() {
-    namespace NS = av;
-#include "EntryPoints/SWResample.inc"
-}
-void UnloadMyUtil() {
-    namespace NS = myutil;
-#include "EntryPoints/MyUtil.inc"
-}
-void UnloadSDL() {
-    namespace NS = sdl;
-#include "EntryPoints/SDL.inc"
-}
-#undef ENTRY_POINT
 
 // The major versions are those of the headers the program is compiled with.
 const std::array<TLibraryItem, kLibraryCount> kLibraryItems = {{
-    {libAVCodec, "avcodec", LIBAVCODEC_VERSION_MAJOR, LoadAVCodec, UnloadAVCodec},
-    {libAVDevice, "avdevice", LIBAVDEVICE_VERSION_MAJOR, LoadAVDevice, UnloadAVDevice},
-    {libAVFilter, "avfilter", LIBAVFILTER_VERSION_MAJOR, LoadAVFilter, UnloadAVFilter},
-    {libAVFormat, "avformat", LIBAVFORMAT_VERSION_MAJOR, LoadAVFormat, UnloadAVFormat},
-    {libAVUtil, "avutil", LIBAVUTIL_VERSION_MAJOR, LoadAVUtil, UnloadAVUtil},
-    {libSWScale, "swscale", LIBSWSCALE_VERSION_MAJOR, LoadSWScale, UnloadSWScale},
-    {libSWResample, "swresample", LIBSWRESAMPLE_VERSION_MAJOR, LoadSWResample, UnloadSWResample},
-    {libMyUtil, "myutil", -1, LoadMyUtil, UnloadMyUtil},
-    {libSDL, "SDL2-2.0", 0, LoadSDL, UnloadSDL},
+    {libAVCodec, "avcodec", LIBAVCODEC_VERSION_MAJOR, LoadEntryPoints<libAVCodec>, UnloadEntryPoints<libAVCodec>},
+    {libAVDevice, "avdevice", LIBAVDEVICE_VERSION_MAJOR, LoadEntryPoints<libAVDevice>, UnloadEntryPoints<libAVDevice>},
+    {libAVFilter, "avfilter", LIBAVFILTER_VERSION_MAJOR, LoadEntryPoints<libAVFilter>, UnloadEntryPoints<libAVFilter>},
+    {libAVFormat, "avformat", LIBAVFORMAT_VERSION_MAJOR, LoadEntryPoints<libAVFormat>, UnloadEntryPoints<libAVFormat>},
+    {libAVUtil, "avutil", LIBAVUTIL_VERSION_MAJOR, LoadEntryPoints<libAVUtil>, UnloadEntryPoints<libAVUtil>},
+    {libSWScale, "swscale", LIBSWSCALE_VERSION_MAJOR, LoadEntryPoints<libSWScale>, UnloadEntryPoints<libSWScale>},
+    {libSWResample, "swresample", LIBSWRESAMPLE_VERSION_MAJOR, LoadEntryPoints<libSWResample>, UnloadEntryPoints<libSWResample>},
+    {libMyUtil, "myutil", -1, LoadEntryPoints<libMyUtil>, UnloadEntryPoints<libMyUtil>},
+    {libSDL, "SDL2-2.0", 0, LoadEntryPoints<libSDL>, UnloadEntryPoints<libSDL>},
 }};
 
 } // namespace
@@ -159,26 +119,31 @@ TFFmpegLoader& FFLoader() {
     return *loader;
 }
 
+TFFmpegLoader::TFFmpegLoader() {
+    for (int i = 0; i < kLibraryCount; ++i)
+        FStatus[i].ID = static_cast<TLibraryID>(i);
+}
+
 void TFFmpegLoader::SetLibPath(const std::string& path) {
-    gLibPath = path;
+    FLibPath = path;
 }
 std::string TFFmpegLoader::LibPath() const {
-    return gLibPath;
+    return FLibPath;
 }
 std::string TFFmpegLoader::LastErrMsg() const {
-    return gLastError;
+    return FLastError;
 }
 
 void TFFmpegLoader::SetCustomFileName(TLibraryID id, const std::string& fileName) {
-    gStatus[id].CustomFileName = fileName;
+    FStatus[id].CustomFileName = fileName;
 }
 
 const TLibraryStatus& TFFmpegLoader::Status(TLibraryID id) const {
-    return gStatus[id];
+    return FStatus[id];
 }
 
 std::string TFFmpegLoader::GetLibFileName(TLibraryID id) const {
-    if (!gStatus[id].CustomFileName.empty()) return gStatus[id].CustomFileName;
+    if (!FStatus[id].CustomFileName.empty()) return FStatus[id].CustomFileName;
     const TLibraryItem& item = kLibraryItems[id];
     std::string name = std::string("lib") + item.BaseName + ".so";
     if (item.MajorVersion >= 0) name += "." + std::to_string(item.MajorVersion);
@@ -186,17 +151,17 @@ std::string TFFmpegLoader::GetLibFileName(TLibraryID id) const {
 }
 
 bool TFFmpegLoader::LoadLib(TLibraryID id) {
-    TLibraryStatus& status = gStatus[id];
+    TLibraryStatus& status = FStatus[id];
     if (!status.ModuleHandle) {
         std::string name = GetLibFileName(id);
         std::string folder = ExtractFilePath(name);
         std::string file = ExtractFileName(name);
-        if (folder.empty() && !gLibPath.empty())
-            folder = FolderHolding(IncludeTrailingPathDelimiter(gLibPath), file);
+        if (folder.empty() && !FLibPath.empty())
+            folder = FolderHolding(IncludeTrailingPathDelimiter(FLibPath), file);
         std::string error;
         void* handle = LoadLibraryFrom(folder, file, error);
         if (!handle) {
-            gLastError = Format("Load library %s error: %s", (folder + file).c_str(), error.c_str());
+            FLastError = Format("Load library %s error: %s", (folder + file).c_str(), error.c_str());
             return false;
         }
         status.ModuleHandle = handle;
@@ -208,11 +173,12 @@ bool TFFmpegLoader::LoadLib(TLibraryID id) {
         } catch (const EAssertionFailed&) {
             throw;
         } catch (const std::exception& e) {
-            gLastError = e.what();
+            FLastError = e.what();
         }
     }
     if (!status.Resolved) UnloadLib(id); // clears every entry point of the library first
     bool result = status.Resolved;
+    FLoaded[id] = result; // published after every entry point is set
     if (result && id == libAVUtil && HookLog) FFLogger().InstallLogCallback();
     if (result && id == libAVFormat) RegisterUnicodeProtocol();
     return result;
@@ -232,7 +198,7 @@ bool TFFmpegLoader::LoadLibs(const TLibraries& libs) {
 }
 
 bool TFFmpegLoader::IsLoaded(TLibraryID id) const {
-    return gStatus[id].ModuleHandle != nullptr && gStatus[id].Resolved;
+    return FLoaded[id];
 }
 
 bool TFFmpegLoader::AllLoaded(const TLibraries& libs) const {
@@ -243,7 +209,8 @@ bool TFFmpegLoader::AllLoaded(const TLibraries& libs) const {
 }
 
 void TFFmpegLoader::UnloadLib(TLibraryID id) {
-    TLibraryStatus& status = gStatus[id];
+    FLoaded[id] = false; // withdrawn before any entry point is cleared
+    TLibraryStatus& status = FStatus[id];
     if (status.Resolved) {
         status.Resolved = false;
     }

@@ -14,6 +14,8 @@
 //   EventSignal()      wakes the player's event wait                         PlayThreads.cpp only
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <bitset>
 #include <initializer_list>
 #include <string>
@@ -66,7 +68,7 @@ struct TLibraryStatus {
 
 class TFFmpegLoader {
 public:
-    TFFmpegLoader() = default;
+    TFFmpegLoader();
 
     void SetLibPath(const std::string& path);
     std::string LibPath() const;
@@ -85,6 +87,15 @@ public:
     const TLibraryStatus& Status(TLibraryID id) const;
 
     bool HookLog = true; // install the logger's callback after avutil loads
+
+private:
+    // Main thread only: the library folder, the last error and each library's state.
+    std::string FLibPath;
+    std::string FLastError;
+    std::array<TLibraryStatus, kLibraryCount> FStatus{};
+    // Read by any thread (IsLoaded, AllLoaded): set once a library's entry points are all
+    // resolved, cleared before they are cleared.
+    std::array<std::atomic<bool>, kLibraryCount> FLoaded{};
 };
 
 // The process-wide loader.
