@@ -1,5 +1,7 @@
 // The sound path of a playback: the SDL sound device, the audio callback that decodes packets
-// from the queue and converts them to signed 16-bit samples, and the audio clock.
+// from the queue and converts them to signed 16-bit samples, and the audio clock. The callback
+// never waits for another thread and allocates nothing once playing: it counts its failures for
+// the play thread to report, and a converter for a new source format is built on the read thread.
 #include "FFmpegLogger.h"
 #include "MediaApi.h"
 #include "Playback.h"
@@ -11,6 +13,9 @@
 using namespace PlayerTexts;
 
 namespace {
+
+// ConvertFrame's answer while the frame's converter is being built.
+constexpr int kWaitForConverter = -1;
 
 // Reopens SDL's sound system with its silent "dummy" driver, which keeps real-time pace, so that
 // a machine without a usable sound device can still play a file through. False when the dummy
@@ -63,7 +68,6 @@ bool TPlayback::OpenAudioOutput() {
         FDevice = device;
     }
     DeviceBufferSize = static_cast<int>(obtained.size);
-    FSourceFormat = AV_SAMPLE_FMT_S16;
     return true;
 }
 
@@ -77,6 +81,14 @@ void TPlayback::StartAudioComponent(int index) {
     FCurrentSize = FCurrentIndex = 0;
     FCurrentIsSilence = true;
     FDecoderHasInput = false;
+    FFrameHeld = false;
+    FSourceFailed = false;
+    // The converter for the decoder's own format is ready before the first callback.
+    TAudioSource source = SourceOf(*FDecoder);
+    if (NeedsConverter(source)) {
+        FConverter = MakeConverter(source);
+        FConverterSource = source;
+    }
     // Nothing decoded yet: the clock stands at the start of the file.
     FAudioClock = ContainerStartTime / 1000000.0;
     FPlayedClock = FAudioClock;
@@ -148,14 +160,18 @@ int TPlayback::DecodeAudioFrame() {
     for (;;) {
         // Frames of the packets already sent.
         while (FDecoderHasInput) {
-            int rc = av::avcodec_receive_frame(decoder, frame);
-            if (rc < 0) {
-                FDecoderHasInput = false;
-                if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF) FFLogger().Log(&Owner, llInfo, kDecodeFailed);
-                break;
+            if (!FFrameHeld) {
+                int rc = av::avcodec_receive_frame(decoder, frame);
+                if (rc < 0) {
+                    FDecoderHasInput = false;
+                    if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF) FDecodeErrors.fetch_add(1);
+                    break;
+                }
             }
-            int64_t pts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
             int bytes = ConvertFrame(frame);
+            FFrameHeld = bytes == kWaitForConverter;
+            if (FFrameHeld) return -1; // silence until the read thread has built its converter
+            int64_t pts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
             av::av_frame_unref(frame);
             if (bytes <= 0) continue; // this block is lost; the next one may convert
             // A block with a timestamp sets the clock; one without continues from the last.
@@ -178,7 +194,7 @@ int TPlayback::DecodeAudioFrame() {
         int rc = av::avcodec_send_packet(decoder, packet);
         av::av_packet_unref(packet);
         if (rc < 0)
-            FFLogger().Log(&Owner, llInfo, kDecodeFailed); // the packet is dropped
+            FDecodeErrors.fetch_add(1); // the packet is dropped
         else
             FDecoderHasInput = true;
     }
@@ -189,71 +205,111 @@ uint8_t* TPlayback::Reserve(std::vector<uint8_t>& buffer, size_t bytes) {
     return buffer.data();
 }
 
+TPlayback::TAudioSource TPlayback::SourceOf(const AVFrame& frame) {
+    const AVChannelLayout& layout = frame.ch_layout;
+    return {frame.format, layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0, layout.nb_channels,
+            frame.sample_rate};
+}
+
+TPlayback::TAudioSource TPlayback::SourceOf(const AVCodecContext& decoder) {
+    const AVChannelLayout& layout = decoder.ch_layout;
+    return {decoder.sample_fmt, layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0,
+            layout.nb_channels, decoder.sample_rate};
+}
+
+bool TPlayback::NeedsConverter(const TAudioSource& source) const {
+    return source.Format != AV_SAMPLE_FMT_S16 || source.Channels != Channels || source.Rate != SampleRate;
+}
+
 int TPlayback::ConvertFrame(const AVFrame* frame) {
     int frames = frame->nb_samples;
     if (frames <= 0) return 0;
-    if (frame->format == AV_SAMPLE_FMT_S16 && frame->ch_layout.nb_channels == Channels &&
-        frame->sample_rate == SampleRate) {
+    const TAudioSource source = SourceOf(*frame);
+    if (!NeedsConverter(source)) {
         // Already what the device takes: no converter.
-        FConverter.reset();
-        FSourceFormat = AV_SAMPLE_FMT_S16;
         size_t bytes = size_t(frames) * Channels * 2;
         uint8_t* out = Reserve(FDecodeBuffer, bytes);
         std::memcpy(out, frame->data[0], bytes);
         FCurrentBuffer = out;
         return static_cast<int>(bytes);
     }
-    if (!MakeConverter(frame)) return 0;
+    int ready = ConverterFor(source);
+    if (ready == 0) return kWaitForConverter;
+    if (ready < 0) return 0;
     int64_t capacity = av::av_rescale_rnd(av::swr_get_delay(FConverter.get(), frame->sample_rate) + frames,
                                           SampleRate, frame->sample_rate, AV_ROUND_UP);
     uint8_t* out = Reserve(FConvertBuffer, size_t(capacity) * Channels * 2);
     int got = av::swr_convert(FConverter.get(), &out, static_cast<int>(capacity),
                               const_cast<const uint8_t**>(frame->extended_data), frames);
     if (got < 0) {
-        Owner.ReportError(kConvertFailed, false);
+        FConvertErrors.fetch_add(1);
         return 0;
     }
     FCurrentBuffer = out;
     return got * Channels * 2;
 }
 
-bool TPlayback::MakeConverter(const AVFrame* frame) {
-    const AVChannelLayout& layout = frame->ch_layout;
-    uint64_t mask = layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0;
-    if (FConverter && frame->format == FSourceFormat && mask == FSourceLayout &&
-        layout.nb_channels == FSourceChannels && frame->sample_rate == FSourceRate)
-        return true;
+int TPlayback::ConverterFor(const TAudioSource& source) {
+    int state = FConverterState.load(std::memory_order_acquire);
+    if (state == kConverterReady) {
+        FConverter.swap(FNextConverter); // the read thread frees the converter replaced
+        FConverterSource = FWanted;
+        FSourceFailed = false;
+    } else if (state == kConverterFailed) {
+        FFailedSource = FWanted;
+        FSourceFailed = true;
+    }
+    if (state == kConverterReady || state == kConverterFailed) {
+        state = kConverterIdle;
+        FConverterState.store(state, std::memory_order_release);
+    }
+    if (FConverter && FConverterSource == source) return 1;
+    if (FSourceFailed && FFailedSource == source) return -1;
+    if (state == kConverterIdle) {
+        FWanted = source;
+        FConverterState.store(kConverterWanted, std::memory_order_release);
+    }
+    return 0; // asked for, or another request is still being served
+}
 
-    FConverter.reset();
+void TPlayback::ServiceConverter() {
+    int state = FConverterState.load(std::memory_order_acquire);
+    if (state != kConverterIdle && state != kConverterWanted) return;
+    FNextConverter.reset();
+    if (state != kConverterWanted) return;
+    FNextConverter = MakeConverter(FWanted);
+    FConverterState.store(FNextConverter ? kConverterReady : kConverterFailed, std::memory_order_release);
+}
+
+void TPlayback::ReportAudioErrors() {
+    if (FDecodeErrors.exchange(0) > 0) FFLogger().Log(&Owner, llInfo, kDecodeFailed);
+    if (FConvertErrors.exchange(0) > 0) Owner.ReportError(kConvertFailed, false);
+}
+
+TSwrPtr TPlayback::MakeConverter(const TAudioSource& source) {
     AVChannelLayout in{}, out{};
-    if (layout.order == AV_CHANNEL_ORDER_UNSPEC)
-        av::av_channel_layout_default(&in, layout.nb_channels);
+    if (source.Layout == 0)
+        av::av_channel_layout_default(&in, source.Channels);
     else
-        av::av_channel_layout_copy(&in, &layout);
+        av::av_channel_layout_from_mask(&in, source.Layout);
     av::av_channel_layout_default(&out, Channels);
     SwrContext* converter = nullptr;
-    int rc =
-        av::swr_alloc_set_opts2(&converter, &out, AV_SAMPLE_FMT_S16, SampleRate, &in,
-                                static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+    int rc = av::swr_alloc_set_opts2(&converter, &out, AV_SAMPLE_FMT_S16, SampleRate, &in,
+                                     static_cast<AVSampleFormat>(source.Format), source.Rate, 0, nullptr);
     if (rc >= 0) rc = av::swr_init(converter);
     av::av_channel_layout_uninit(&in);
     av::av_channel_layout_uninit(&out);
     if (rc < 0) {
         av::swr_free(&converter);
         // Reported once per format, not for every block of a stream that keeps it.
-        if (frame->format != FFailedFormat) {
-            FFailedFormat = frame->format;
-            const char* from = av::av_get_sample_fmt_name(static_cast<AVSampleFormat>(frame->format));
+        if (source.Format != FFailedFormat) {
+            FFailedFormat = source.Format;
+            const char* from = av::av_get_sample_fmt_name(static_cast<AVSampleFormat>(source.Format));
             const char* to = av::av_get_sample_fmt_name(AV_SAMPLE_FMT_S16);
             Owner.ReportError(Format(kNoConverter, from ? from : "?", to ? to : "?"), false);
         }
-        return false;
+        return nullptr;
     }
-    FConverter.reset(converter);
-    FSourceFormat = frame->format;
-    FSourceLayout = mask;
-    FSourceChannels = layout.nb_channels;
-    FSourceRate = frame->sample_rate;
     FFailedFormat = -2;
-    return true;
+    return TSwrPtr(converter);
 }

@@ -97,6 +97,7 @@ TPlayThread::TPlayThread(TCustomPlayer& owner, std::shared_ptr<TPlayback> playba
 void TPlayThread::Execute() {
     FOwner.DoState(psPlay);
     EventLoop();
+    FPlayback->ReportAudioErrors();
     FPlayback.reset();
     FOwner.QuitSDL();
     ReleaseSDLThreadState();
@@ -134,8 +135,10 @@ void TPlayThread::EventLoop() {
             FOwner.ExitPlayback(&playback);
             return;
         }
-        if (event.type == events.Refresh)
+        if (event.type == events.Refresh) {
+            playback.ReportAudioErrors();
             FOwner.RefreshTimer(playback);
+        }
         else if (event.type == events.Redraw)
             FOwner.DrawWaveform(playback);
     }

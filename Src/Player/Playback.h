@@ -102,6 +102,9 @@ public:
     // ---- Play thread only ----
     std::vector<uint32_t> Frame; // the waveform frame handed to the host
     int LastWaveStart = 0;
+    // Reports the decode and conversion failures the audio callback has counted since the last
+    // call (the callback itself never logs).
+    void ReportAudioErrors();
 
     // Starts the read thread; false when it cannot be created.
     bool StartReadThread();
@@ -131,8 +134,26 @@ private:
     void AudioCallback(uint8_t* stream, int length);
     int DecodeAudioFrame();
     int ConvertFrame(const AVFrame* frame);
-    bool MakeConverter(const AVFrame* frame);
     uint8_t* Reserve(std::vector<uint8_t>& buffer, size_t bytes);
+
+    // What a converter converts from.
+    struct TAudioSource {
+        int Format = -1;
+        uint64_t Layout = 0; // channel mask; 0 when the layout is not a native one
+        int Channels = 0;
+        int Rate = 0;
+        bool operator==(const TAudioSource&) const = default;
+    };
+    static TAudioSource SourceOf(const AVFrame& frame);
+    static TAudioSource SourceOf(const AVCodecContext& decoder);
+    bool NeedsConverter(const TAudioSource& source) const;
+    // Audio thread: whether the converter for `source` is in place (1), being built by the read
+    // thread (0: the caller keeps its frame and plays silence meanwhile) or impossible (-1).
+    int ConverterFor(const TAudioSource& source);
+    // Read thread: builds the converter the audio thread asked for and frees the one it replaced.
+    void ServiceConverter();
+    // Builds a converter from `source` to the device's format; reports a failure once per format.
+    TSwrPtr MakeConverter(const TAudioSource& source);
 
     std::atomic<bool> FClosed{false};
     AVFormatContext* FFormatContext = nullptr; // read thread only (opened and closed there)
@@ -152,12 +173,25 @@ private:
     TPacketPtr FPacket;
     TFramePtr FDecodedFrame;
     bool FDecoderHasInput = false; // a packet was sent and its frames are not all received yet
+    bool FFrameHeld = false;       // FDecodedFrame waits for its converter
     TSwrPtr FConverter;
-    int FSourceFormat = 1; // sample format the converter was built for (1 = signed 16-bit)
-    uint64_t FSourceLayout = 0;
-    int FSourceChannels = 0;
-    int FSourceRate = 0;
-    int FFailedFormat = -2; // a conversion that could not be set up, reported once
+    TAudioSource FConverterSource; // what FConverter converts from
+    bool FSourceFailed = false;    // FFailedSource has no converter: its frames are dropped
+    TAudioSource FFailedSource;
+
+    // Audio thread <-> read thread: a new converter, built off the audio thread. FConverterState
+    // hands the two fields below over: FWanted is written by the audio thread while idle and read
+    // by the read thread while wanted; FNextConverter belongs to the read thread while idle or
+    // wanted (it holds a replaced converter to free) and to the audio thread while ready.
+    enum : int { kConverterIdle, kConverterWanted, kConverterReady, kConverterFailed };
+    std::atomic<int> FConverterState{kConverterIdle};
+    TAudioSource FWanted;
+    TSwrPtr FNextConverter;
+    int FFailedFormat = -2; // read thread: a conversion that could not be set up, reported once
+
+    // Counted by the audio thread, reported by the play thread.
+    std::atomic<int> FDecodeErrors{0};
+    std::atomic<int> FConvertErrors{0};
 
     // Written by the audio thread, read by the play thread.
     std::atomic<double> FPlayedClock{0};

@@ -167,6 +167,7 @@ void TPlayback::MainLoop() {
     bool endOfFile = false;   // the demuxer has returned everything up to the end
     bool endReported = false; // "error or end of file" logged since the last seek
     while (!AbortRequest.load()) {
+        ServiceConverter();
         bool paused = Paused.load();
         if (paused != lastPaused) {
             lastPaused = paused;
@@ -211,8 +212,10 @@ void TPlayback::MainLoop() {
         }
     }
     // After a read error: wait for the playback to be closed.
-    while (!AbortRequest.load())
+    while (!AbortRequest.load()) {
+        ServiceConverter();
         SleepUnlessAborted(AbortRequest, 100);
+    }
 }
 
 void TPlayback::DoSeek() {
@@ -274,6 +277,8 @@ void TPlayback::CloseStreamComponent(int index) {
     CloseAudioOutput();
     AudioQueue.End();
     FConverter.reset();
+    FNextConverter.reset();
+    FConverterState = kConverterIdle;
     FFormatContext->streams[index]->discard = AVDISCARD_ALL;
     {
         std::lock_guard<std::mutex> guard(CodecLock());

@@ -139,3 +139,38 @@ TEST_F(PlayerTest, WithoutASoundDeviceThePlayerPlaysOnSilently) {
 }
 
 } // namespace
+
+// A source the device does not take goes through a converter: one made before playing starts
+// (float samples, every one arriving exactly) and one made while playing, when the rate changes
+// in the middle of the stream (44.1 kHz MP3 followed by 48 kHz MP3).
+TEST_F(PlayerDiskOutput, ConvertedSourcesPlayThroughAlsoWhenTheRateChanges) {
+    std::vector<int16_t> played = Capture(TestMediaFile(TMediaSpec{TMediaFormat::WavFloat, 1.0, 44100, 2, 0}));
+    int64_t expected = 0;
+    for (size_t i = 0; i < played.size() / 2 && expected < 44100; ++i) {
+        int64_t index = RampFrame(played, i, expected);
+        if (index < 0) continue;
+        ASSERT_EQ(index, expected) << "frame " << i;
+        ++expected;
+    }
+    EXPECT_EQ(expected, 44100) << "every float sample once, in order";
+
+    std::string joined = TestMediaFolder() + "player-rate-change-" + std::to_string(getpid()) + ".mp3";
+    {
+        std::ofstream out(joined, std::ios::binary);
+        for (int rate : {44100, 48000}) {
+            std::ifstream in(TestMediaFile(TMediaSpec{TMediaFormat::Mp3Cbr, 1.0, rate, 2, 128000}),
+                             std::ios::binary);
+            out << in.rdbuf();
+        }
+    }
+    played = Capture(joined);
+    std::remove(joined.c_str());
+    size_t sounding = 0, last = 0;
+    for (size_t i = 0; i < played.size() / 2; ++i)
+        if (played[2 * i] != 0 || played[2 * i + 1] != 0) {
+            ++sounding;
+            last = i;
+        }
+    EXPECT_GT(sounding, size_t(1.8 * 44100)) << "both parts were played";
+    EXPECT_GT(last, size_t(1.8 * 44100)) << "the part after the change was played";
+}
