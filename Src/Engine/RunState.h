@@ -254,6 +254,24 @@ struct TRunState {
 
     // ---- The transcode loop (TranscodeLoop.cpp). An iteration returns false to leave the loop ----
     bool RunLoopIteration();
+    // The input to read next (-1: none) and the lowest output time among the streams looked at (s).
+    struct TInputChoice {
+        int File;
+        double MinOutput;
+    };
+    TInputChoice ChooseInput() const;
+    TInputChoice ChooseJoinInput() const;
+    // No input to read: false to end the loop, or true after a short wait when inputs had no
+    // packet for the moment.
+    bool WaitForInputs();
+    bool OutputLimitReached(double minOutput) const;
+    // Hands a packet read from `file` to the packet path; false when it could not be decoded.
+    bool HandlePacket(int file, AVPacket* packet);
+    void CorrectTimestamps(TInputStreamState& ist, int file, AVPacket* packet);
+    void ReportProgressDue();
+    // The output time the loop compares (s) and whether the stream has written its frame limit.
+    double LoopTime(const TOutputStreamState& ost) const;
+    bool FrameLimitReached(const TOutputStreamState& ost) const;
     bool JoinStep(int inputFile);
     void FinishRun();
     // Seconds of output the stream has produced (the engine's own count).

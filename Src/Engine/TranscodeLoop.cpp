@@ -48,70 +48,24 @@ double TRunState::OutputTime(const TOutputStreamState& ost) const {
     return static_cast<double>(w.LastPacketEnd) * ::av_q2d(w.Stream->time_base);
 }
 
-bool TRunState::RunLoopIteration() {
-    const double recordingSeconds = static_cast<double>(Engine.FRecordingTime) / 1000000.0;
+double TRunState::LoopTime(const TOutputStreamState& ost) const {
     // A stream cut at the recording time counts as having reached it.
-    auto loopTime = [&](const TOutputStreamState& ost) {
-        double t = OutputTime(ost);
-        return ost.Writer->ReachedEnd ? std::max(t, recordingSeconds) : t;
-    };
-    auto frameLimitReached = [&](const TOutputStreamState& ost) {
-        int type = ost.Writer->Enc->codec_type;
-        return type >= 0 && type < static_cast<int>(Engine.FMaxFrames.size()) &&
-               Engine.FMaxFrames[type] <= ost.FrameCount;
-    };
+    double t = OutputTime(ost);
+    return ost.Writer->ReachedEnd ? std::max(t, static_cast<double>(Engine.FRecordingTime) / 1000000.0) : t;
+}
 
-    double minOutput = 1e100, minInput = 1e100;
-    int file = -1;
-    if (Engine.FJoin) {
-        int k = CurrentInput;
-        file = k;
-        for (int n = k * GroupSize; n < (k + 1) * GroupSize; ++n) {
-            const TOutputStreamState& ost = *OutputStreams[n];
-            minOutput = std::min(minOutput, loopTime(ost));
-            if (frameLimitReached(ost)) {
-                file = -1;
-                break;
-            }
-        }
-    } else {
-        for (auto& ostPtr : OutputStreams) {
-            const TOutputStreamState& ost = *ostPtr;
-            const TInputStreamState& ist = *InputStreams[ost.SourceIndex];
-            const TInputFileState& fs = InputFiles[ist.FileIndex];
-            if (fs.NoPacket) continue;
-            if (!fs.EndReached) {
-                double ipts = static_cast<double>(ist.Pts);
-                if (ipts < minInput) {
-                    minInput = ipts;
-                    if (Engine.FInputSync) file = ist.FileIndex;
-                }
-                double opts = loopTime(ost);
-                if (opts < minOutput) {
-                    minOutput = opts;
-                    if (!Engine.FInputSync) file = ist.FileIndex;
-                }
-            }
-            if (frameLimitReached(ost)) {
-                file = -1;
-                break;
-            }
-        }
-    }
+bool TRunState::FrameLimitReached(const TOutputStreamState& ost) const {
+    int type = ost.Writer->Enc->codec_type;
+    return type >= 0 && type < static_cast<int>(Engine.FMaxFrames.size()) &&
+           Engine.FMaxFrames[type] <= ost.FrameCount;
+}
 
-    if (file < 0) {
-        if (Engine.FJoin || NoPacketCount == 0) return false;
-        for (auto& fs : InputFiles)
-            fs.NoPacket = false;
-        NoPacketCount = 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return true;
-    }
-    if (recordingSeconds <= minOutput) return false;
-    if (Engine.FLimitFileSize != 0 && Engine.FOutputFiles[0]->pb &&
-        av::avio_seek(Engine.FOutputFiles[0]->pb, 0, SEEK_CUR) > Engine.FLimitFileSize)
-        return false;
+bool TRunState::RunLoopIteration() {
+    TInputChoice choice = Engine.FJoin ? ChooseJoinInput() : ChooseInput();
+    if (choice.File < 0) return WaitForInputs();
+    if (OutputLimitReached(choice.MinOutput)) return false;
 
+    const int file = choice.File;
     AVPacket* packet = Packet.get();
     int rc = av::av_read_frame(Engine.FInputFiles[file].get(), packet);
     if (rc == AVERROR(EAGAIN)) {
@@ -128,60 +82,123 @@ bool TRunState::RunLoopIteration() {
         fs.NoPacket = false;
     NoPacketCount = 0;
 
-    const TInputFileState& fs = InputFiles[file];
-    int index = fs.FirstStream + packet->stream_index;
-    if (packet->stream_index < fs.StreamCount && !InputStreams[index]->Discarded) {
-        TInputStreamState& ist = *InputStreams[index];
-        if (Engine.FPacketDump)
-            av::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet, Engine.FHexDump, ist.Stream);
-        const AVRational tb = ist.Stream->time_base;
-        // The file's offset stays apart from the packet's timestamps (the packet path adds it
-        // exactly); a scaled stream has it applied before the scale.
-        ist.PacketShiftUs = Engine.FInputTsOffsets[file];
-        double scale = ist.StreamIndex < kMaxStreams ? Engine.FInputTsScales[file][ist.StreamIndex] : 0.0;
-        if (scale != 0.0) {
-            int64_t shift = av::av_rescale_q(Engine.FInputTsOffsets[file], kMicroseconds, tb);
-            if (packet->pts != AV_NOPTS_VALUE) packet->pts = std::llrint((packet->pts + shift) * scale);
-            if (packet->dts != AV_NOPTS_VALUE) packet->dts = std::llrint((packet->dts + shift) * scale);
-            ist.PacketShiftUs = 0;
-        }
-        // Timestamp discontinuities of formats that allow them move the file's offset.
-        if (packet->dts != AV_NOPTS_VALUE && ist.NextPts != AV_NOPTS_VALUE &&
-            (Engine.FInputFiles[file]->iformat->flags & AVFMT_TS_DISCONT) && !Engine.FCopyTs) {
-            int64_t dts = av::av_rescale_q(packet->dts, tb, kMicroseconds) + ist.PacketShiftUs;
-            int64_t delta = dts - ist.NextPts;
-            if (std::llabs(delta) > static_cast<int64_t>(Engine.FDtsDeltaThreshold * 1000000.0f) ||
-                dts + 1 < ist.Pts) {
-                Engine.FInputTsOffsets[file] -= delta;
-                if (Engine.FVerbose > 2)
-                    FFLogger().Log(&Engine, llVerbose,
-                                   Format(kMsgTimestampDiscontinuity, static_cast<long long>(delta),
-                                          static_cast<long long>(Engine.FInputTsOffsets[file])));
-                if (scale != 0.0) {
-                    int64_t step = av::av_rescale_q(delta, kMicroseconds, tb);
-                    packet->dts -= step;
-                    if (packet->pts != AV_NOPTS_VALUE) packet->pts -= step;
-                } else {
-                    ist.PacketShiftUs -= delta;
-                }
+    bool decoded = HandlePacket(file, packet);
+    av::av_packet_unref(packet);
+    if (decoded) ReportProgressDue(); // no report after a packet that could not be decoded
+    return true;
+}
+
+TRunState::TInputChoice TRunState::ChooseJoinInput() const {
+    // The current input, unless one of its streams has written its frame limit.
+    TInputChoice choice{CurrentInput, 1e100};
+    for (int n = CurrentInput * GroupSize; n < (CurrentInput + 1) * GroupSize; ++n) {
+        const TOutputStreamState& ost = *OutputStreams[n];
+        choice.MinOutput = std::min(choice.MinOutput, LoopTime(ost));
+        if (FrameLimitReached(ost)) return TInputChoice{-1, choice.MinOutput};
+    }
+    return choice;
+}
+
+TRunState::TInputChoice TRunState::ChooseInput() const {
+    // The input feeding the output stream that lags most (with input sync: the input that lags
+    // most), among the inputs that have packets now.
+    TInputChoice choice{-1, 1e100};
+    double minInput = 1e100;
+    for (const auto& ostPtr : OutputStreams) {
+        const TOutputStreamState& ost = *ostPtr;
+        const TInputStreamState& ist = *InputStreams[ost.SourceIndex];
+        const TInputFileState& fs = InputFiles[ist.FileIndex];
+        if (fs.NoPacket) continue;
+        if (!fs.EndReached) {
+            double ipts = static_cast<double>(ist.Pts);
+            if (ipts < minInput) {
+                minInput = ipts;
+                if (Engine.FInputSync) choice.File = ist.FileIndex;
+            }
+            double opts = LoopTime(ost);
+            if (opts < choice.MinOutput) {
+                choice.MinOutput = opts;
+                if (!Engine.FInputSync) choice.File = ist.FileIndex;
             }
         }
-        if (ProcessPacket(index, packet, true) < 0) {
-            std::string text = Format(kMsgDecodeError, ist.FileIndex, ist.StreamIndex,
-                                      MediaTypeName(ist.Stream->codecpar->codec_type).c_str());
-            if (Engine.FExitOnError) throw FFmpegException(text);
-            if (Engine.FVerbose >= 0) FFLogger().Log(&Engine, llVerbose, text);
-            av::av_packet_unref(packet);
-            return true; // no report after a packet that could not be decoded
-        }
+        if (FrameLimitReached(ost)) return TInputChoice{-1, choice.MinOutput};
     }
-    av::av_packet_unref(packet);
+    return choice;
+}
+
+bool TRunState::WaitForInputs() {
+    // Nothing to read: the end, unless some inputs only had no packet for the moment.
+    if (Engine.FJoin || NoPacketCount == 0) return false;
+    for (auto& fs : InputFiles)
+        fs.NoPacket = false;
+    NoPacketCount = 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return true;
+}
+
+bool TRunState::OutputLimitReached(double minOutput) const {
+    if (static_cast<double>(Engine.FRecordingTime) / 1000000.0 <= minOutput) return true;
+    if (Engine.FLimitFileSize == 0) return false;
+    AVIOContext* pb = Engine.FOutputFiles[0]->pb;
+    return pb && av::avio_seek(pb, 0, SEEK_CUR) > Engine.FLimitFileSize;
+}
+
+bool TRunState::HandlePacket(int file, AVPacket* packet) {
+    const TInputFileState& fs = InputFiles[file];
+    int index = fs.FirstStream + packet->stream_index;
+    if (packet->stream_index >= fs.StreamCount || InputStreams[index]->Discarded) return true;
+    TInputStreamState& ist = *InputStreams[index];
+    if (Engine.FPacketDump) av::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet, Engine.FHexDump, ist.Stream);
+    CorrectTimestamps(ist, file, packet);
+    if (ProcessPacket(index, packet, true) >= 0) return true;
+    std::string text = Format(kMsgDecodeError, ist.FileIndex, ist.StreamIndex,
+                              MediaTypeName(ist.Stream->codecpar->codec_type).c_str());
+    if (Engine.FExitOnError) throw FFmpegException(text);
+    if (Engine.FVerbose >= 0) FFLogger().Log(&Engine, llVerbose, text);
+    return false;
+}
+
+void TRunState::CorrectTimestamps(TInputStreamState& ist, int file, AVPacket* packet) {
+    const AVRational tb = ist.Stream->time_base;
+    // The file's offset stays apart from the packet's timestamps (the packet path adds it
+    // exactly); a scaled stream has it applied before the scale.
+    ist.PacketShiftUs = Engine.FInputTsOffsets[file];
+    double scale = ist.StreamIndex < kMaxStreams ? Engine.FInputTsScales[file][ist.StreamIndex] : 0.0;
+    if (scale != 0.0) {
+        int64_t shift = av::av_rescale_q(Engine.FInputTsOffsets[file], kMicroseconds, tb);
+        if (packet->pts != AV_NOPTS_VALUE) packet->pts = std::llrint((packet->pts + shift) * scale);
+        if (packet->dts != AV_NOPTS_VALUE) packet->dts = std::llrint((packet->dts + shift) * scale);
+        ist.PacketShiftUs = 0;
+    }
+    // Timestamp discontinuities of formats that allow them move the file's offset.
+    if (packet->dts == AV_NOPTS_VALUE || ist.NextPts == AV_NOPTS_VALUE ||
+        !(Engine.FInputFiles[file]->iformat->flags & AVFMT_TS_DISCONT) || Engine.FCopyTs)
+        return;
+    int64_t dts = av::av_rescale_q(packet->dts, tb, kMicroseconds) + ist.PacketShiftUs;
+    int64_t delta = dts - ist.NextPts;
+    if (std::llabs(delta) <= static_cast<int64_t>(Engine.FDtsDeltaThreshold * 1000000.0f) &&
+        dts + 1 >= ist.Pts)
+        return;
+    Engine.FInputTsOffsets[file] -= delta;
+    if (Engine.FVerbose > 2)
+        FFLogger().Log(&Engine, llVerbose,
+                       Format(kMsgTimestampDiscontinuity, static_cast<long long>(delta),
+                              static_cast<long long>(Engine.FInputTsOffsets[file])));
+    if (scale != 0.0) {
+        int64_t step = av::av_rescale_q(delta, kMicroseconds, tb);
+        packet->dts -= step;
+        if (packet->pts != AV_NOPTS_VALUE) packet->pts -= step;
+    } else {
+        ist.PacketShiftUs -= delta;
+    }
+}
+
+void TRunState::ReportProgressDue() {
     int64_t now = av::av_gettime();
     if (now - LastReportTime > Engine.FReportInterval) {
         LastReportTime = now;
         ReportProgress(false);
     }
-    return true;
 }
 
 bool TRunState::JoinStep(int k) {

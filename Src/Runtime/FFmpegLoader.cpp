@@ -45,8 +45,7 @@ void LoadFunction(const std::string& fileName, void* handle, const char* name, F
 }
 
 // Calls visit(name, variable) for every entry point of library `Id`, from its list.
-template <TLibraryID Id, class Visit>
-void ForEachEntryPoint(Visit&& visit) {
+template <TLibraryID Id, class Visit> void ForEachEntryPoint(Visit&& visit) {
 #define ENTRY_POINT(name) visit(#name, NS::name);
     if constexpr (Id == libAVCodec) {
         namespace NS = av;
@@ -80,26 +79,30 @@ void ForEachEntryPoint(Visit&& visit) {
 #undef ENTRY_POINT
 }
 
-template <TLibraryID Id>
-void LoadEntryPoints(const std::string& fileName, void* handle) {
+template <TLibraryID Id> void LoadEntryPoints(const std::string& fileName, void* handle) {
     ForEachEntryPoint<Id>(
         [&](const char* name, auto& variable) { LoadFunction(fileName, handle, name, variable); });
 }
 
-template <TLibraryID Id>
-void UnloadEntryPoints() {
+template <TLibraryID Id> void UnloadEntryPoints() {
     ForEachEntryPoint<Id>([](const char*, auto& variable) { variable = nullptr; });
 }
 
 // The major versions are those of the headers the program is compiled with.
 const std::array<TLibraryItem, kLibraryCount> kLibraryItems = {{
-    {libAVCodec, "avcodec", LIBAVCODEC_VERSION_MAJOR, LoadEntryPoints<libAVCodec>, UnloadEntryPoints<libAVCodec>},
-    {libAVDevice, "avdevice", LIBAVDEVICE_VERSION_MAJOR, LoadEntryPoints<libAVDevice>, UnloadEntryPoints<libAVDevice>},
-    {libAVFilter, "avfilter", LIBAVFILTER_VERSION_MAJOR, LoadEntryPoints<libAVFilter>, UnloadEntryPoints<libAVFilter>},
-    {libAVFormat, "avformat", LIBAVFORMAT_VERSION_MAJOR, LoadEntryPoints<libAVFormat>, UnloadEntryPoints<libAVFormat>},
+    {libAVCodec, "avcodec", LIBAVCODEC_VERSION_MAJOR, LoadEntryPoints<libAVCodec>,
+     UnloadEntryPoints<libAVCodec>},
+    {libAVDevice, "avdevice", LIBAVDEVICE_VERSION_MAJOR, LoadEntryPoints<libAVDevice>,
+     UnloadEntryPoints<libAVDevice>},
+    {libAVFilter, "avfilter", LIBAVFILTER_VERSION_MAJOR, LoadEntryPoints<libAVFilter>,
+     UnloadEntryPoints<libAVFilter>},
+    {libAVFormat, "avformat", LIBAVFORMAT_VERSION_MAJOR, LoadEntryPoints<libAVFormat>,
+     UnloadEntryPoints<libAVFormat>},
     {libAVUtil, "avutil", LIBAVUTIL_VERSION_MAJOR, LoadEntryPoints<libAVUtil>, UnloadEntryPoints<libAVUtil>},
-    {libSWScale, "swscale", LIBSWSCALE_VERSION_MAJOR, LoadEntryPoints<libSWScale>, UnloadEntryPoints<libSWScale>},
-    {libSWResample, "swresample", LIBSWRESAMPLE_VERSION_MAJOR, LoadEntryPoints<libSWResample>, UnloadEntryPoints<libSWResample>},
+    {libSWScale, "swscale", LIBSWSCALE_VERSION_MAJOR, LoadEntryPoints<libSWScale>,
+     UnloadEntryPoints<libSWScale>},
+    {libSWResample, "swresample", LIBSWRESAMPLE_VERSION_MAJOR, LoadEntryPoints<libSWResample>,
+     UnloadEntryPoints<libSWResample>},
     {libMyUtil, "myutil", -1, LoadEntryPoints<libMyUtil>, UnloadEntryPoints<libMyUtil>},
     {libSDL, "SDL2-2.0", 0, LoadEntryPoints<libSDL>, UnloadEntryPoints<libSDL>},
 }};
