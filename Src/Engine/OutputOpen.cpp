@@ -2,8 +2,8 @@
 // encoder context per output stream with the collected settings, the pending metadata, the file
 // opened for writing through the runtime's open helper, muxer parameters and join mode.
 #include "FFmpeg.h"
-#include "RunState.h"
 #include "FFmpegLogger.h"
+#include "RunState.h"
 #include "UnicodeProtocol.h"
 
 #include <bit>
@@ -17,7 +17,7 @@ TRunState& TCustomFFmpeg::RunState() {
 int TRunState::OutputFileIndexOf(const AVFormatContext* output) const {
     for (int i = 0; i < Engine.FOutputFileCount; ++i)
         if (Engine.FOutputFiles[i].get() == output) return i; // join entries share entry 0's context
-    return Engine.FOutputFileCount;                     // not registered yet: it becomes the next entry
+    return Engine.FOutputFileCount;                           // not registered yet: it becomes the next entry
 }
 
 void TRunState::DiscardOutputStreams(int index, int32_t outputCodecCount) {
@@ -29,6 +29,110 @@ void TRunState::DiscardOutputStreams(int index, int32_t outputCodecCount) {
         Engine.FOutputCodecs[i] = nullptr;
     Engine.FOutputCodecCount = outputCodecCount;
 }
+
+namespace {
+
+// Which kinds of streams an output gets.
+struct TStreamKinds {
+    bool Video = false, Audio = false, Subtitle = false;
+};
+
+// Those the format or the settings ask for and the inputs have; false when an input stream has
+// a type outside the known ones.
+bool ChooseStreamKinds(const TCustomFFmpeg& e, const AVOutputFormat* format, bool join, TStreamKinds& kinds) {
+    kinds.Video = format->video_codec != AV_CODEC_ID_NONE || e.FVideoStreamCopy || !e.FVideoCodecName.empty();
+    kinds.Audio = format->audio_codec != AV_CODEC_ID_NONE || e.FAudioStreamCopy || !e.FAudioCodecName.empty();
+    kinds.Subtitle =
+        format->subtitle_codec != AV_CODEC_ID_NONE || e.FSubtitleStreamCopy || !e.FSubtitleCodecName.empty();
+    if (e.FInputFileCount > 0) {
+        bool hasVideo = false, hasAudio = false, hasSubtitle = false;
+        int files = join ? 1 : e.FInputFileCount;
+        for (int f = 0; f < files; ++f)
+            for (unsigned s = 0; s < e.FInputFiles[f]->nb_streams; ++s) {
+                int type = e.FInputFiles[f]->streams[s]->codecpar->codec_type;
+                if (type < AVMEDIA_TYPE_UNKNOWN || type > AVMEDIA_TYPE_ATTACHMENT) return false;
+                hasVideo |= type == AVMEDIA_TYPE_VIDEO;
+                hasAudio |= type == AVMEDIA_TYPE_AUDIO;
+                hasSubtitle |= type == AVMEDIA_TYPE_SUBTITLE;
+            }
+        kinds.Video &= hasVideo;
+        kinds.Audio &= hasAudio;
+        kinds.Subtitle &= hasSubtitle;
+    }
+    kinds.Audio &= !e.FAudioDisabled;
+    kinds.Video &= !e.FVideoDisabled;
+    kinds.Subtitle &= !e.FSubtitleDisabled;
+    return true;
+}
+
+// Creates the streams of the chosen kinds; the failure's text, or "".
+std::string CreateStreams(TCustomFFmpeg& e, AVFormatContext* oc, const TStreamKinds& kinds) {
+    struct TStreamKind {
+        bool Use;
+        void (TCustomFFmpeg::*Create)(AVFormatContext*);
+        const char* Failure;
+    };
+    const TStreamKind list[] = {
+        {kinds.Video, &TCustomFFmpeg::NewVideoStream, kMsgNewVideoStreamFailed},
+        {kinds.Audio, &TCustomFFmpeg::NewAudioStream, kMsgNewAudioStreamFailed},
+        {kinds.Subtitle, &TCustomFFmpeg::NewSubtitleStream, kMsgNewSubtitleStreamFailed}};
+    for (const TStreamKind& kind : list) {
+        if (!kind.Use) continue;
+        try {
+            (e.*kind.Create)(oc);
+        } catch (const std::exception& error) {
+            return Format(kind.Failure, error.what());
+        }
+    }
+    return "";
+}
+
+// The recording timestamp as the creation time, then the pending pairs from the last added to
+// the first added; the pending pairs are used up.
+void WritePendingMetadata(TCustomFFmpeg& e, AVFormatContext* oc) {
+    if (e.FRecordingTimestamp != 0) {
+        time_t seconds = static_cast<time_t>(e.FRecordingTimestamp);
+        struct tm utc {};
+        char text[32] = {0};
+        if (gmtime_r(&seconds, &utc) && strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000000Z", &utc))
+            av::av_dict_set(&oc->metadata, "creation_time", text, 0);
+    }
+    for (auto it = e.FMetadata.rbegin(); it != e.FMetadata.rend(); ++it)
+        av::av_dict_set(&oc->metadata, it->first.c_str(), it->second.c_str(), 0);
+    e.FMetadata.clear();
+}
+
+// Muxer parameters. The preload goes to muxers that have the option; options meant for this
+// muxer alone that it does not have are dropped with the rest.
+void SetMuxerParameters(TCustomFFmpeg& e, AVFormatContext* oc) {
+    oc->max_delay = static_cast<int>(e.FMuxMaxDelay * 1000000.0f);
+    if (oc->priv_data && av::av_opt_find(oc->priv_data, "preload", nullptr, 0, 0))
+        av::av_opt_set_int(oc->priv_data, "preload", static_cast<int64_t>(e.FMuxPreload * 1000000.0f), 0);
+    for (const auto& [name, value] : e.FMuxerOptions)
+        if (oc->priv_data && av::av_opt_find(oc->priv_data, name.c_str(), nullptr, 0, 0) &&
+            av::av_opt_set(oc->priv_data, name.c_str(), value.c_str(), 0) < 0)
+            FFLogger().Log(&e, llError,
+                           Format("Invalid value \"%s\" for option \"%s\"", value.c_str(), name.c_str()));
+    e.FMuxerOptions.clear();
+    oc->flags |= AVFMT_FLAG_NONBLOCK;
+    CopyOptionsToContext(&e.FOptionContexts, oc, e.FOptionContexts.FormatOptions, AV_OPT_FLAG_ENCODING_PARAM);
+}
+
+// Join mode: one entry per input, all sharing the context just registered; the total duration
+// is the sum of the inputs'.
+void AddJoinEntries(TCustomFFmpeg& e) {
+    e.FJoin = true;
+    int64_t sum = 0;
+    for (int i = 0; i < e.FInputFileCount; ++i)
+        if (e.FInputFiles[i]->duration != AV_NOPTS_VALUE) sum += e.FInputFiles[i]->duration / 1000;
+    e.FTotalDuration = sum == 0 ? -1 : static_cast<int32_t>(std::min<int64_t>(sum, INT32_MAX));
+    for (int i = 1; i < e.FInputFileCount; ++i) {
+        e.FOutputFiles[e.FOutputFileCount] = e.FOutputFiles[e.FOutputFileCount - 1];
+        ++e.FOutputFileCount;
+    }
+}
+
+} // namespace
 
 int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
     auto clearForcedFormats = [this] {
@@ -67,96 +171,24 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, bool join) {
         return -1; // `output` releases the context (and closes a file it opened)
     };
 
-    // Which kinds of streams: those the format or the settings ask for and the inputs have.
-    bool useVideo = format->video_codec != AV_CODEC_ID_NONE || FVideoStreamCopy || !FVideoCodecName.empty();
-    bool useAudio = format->audio_codec != AV_CODEC_ID_NONE || FAudioStreamCopy || !FAudioCodecName.empty();
-    bool useSubtitle =
-        format->subtitle_codec != AV_CODEC_ID_NONE || FSubtitleStreamCopy || !FSubtitleCodecName.empty();
-    if (FInputFileCount > 0) {
-        bool hasVideo = false, hasAudio = false, hasSubtitle = false;
-        int files = join ? 1 : FInputFileCount;
-        for (int f = 0; f < files; ++f)
-            for (unsigned s = 0; s < FInputFiles[f]->nb_streams; ++s) {
-                int type = FInputFiles[f]->streams[s]->codecpar->codec_type;
-                if (type < AVMEDIA_TYPE_UNKNOWN || type > AVMEDIA_TYPE_ATTACHMENT)
-                    return fail(Format(kMsgCheckInputsFailed, kMsgInvalidInputCodecType));
-                hasVideo |= type == AVMEDIA_TYPE_VIDEO;
-                hasAudio |= type == AVMEDIA_TYPE_AUDIO;
-                hasSubtitle |= type == AVMEDIA_TYPE_SUBTITLE;
-            }
-        useVideo &= hasVideo;
-        useAudio &= hasAudio;
-        useSubtitle &= hasSubtitle;
-    }
-    useAudio &= !FAudioDisabled;
-    useVideo &= !FVideoDisabled;
-    useSubtitle &= !FSubtitleDisabled;
-
-    struct TStreamKind {
-        bool Use;
-        void (TCustomFFmpeg::*Create)(AVFormatContext*);
-        const char* Failure;
-    };
-    const TStreamKind kinds[] = {
-        {useVideo, &TCustomFFmpeg::NewVideoStream, kMsgNewVideoStreamFailed},
-        {useAudio, &TCustomFFmpeg::NewAudioStream, kMsgNewAudioStreamFailed},
-        {useSubtitle, &TCustomFFmpeg::NewSubtitleStream, kMsgNewSubtitleStreamFailed}};
-    for (const TStreamKind& kind : kinds) {
-        if (!kind.Use) continue;
-        try {
-            (this->*kind.Create)(oc);
-        } catch (const std::exception& e) {
-            return fail(Format(kind.Failure, e.what()));
-        }
-    }
-
-    // Metadata: the recording timestamp as the creation time, then the pending pairs from the
-    // last added to the first added.
-    if (FRecordingTimestamp != 0) {
-        time_t seconds = static_cast<time_t>(FRecordingTimestamp);
-        struct tm utc {};
-        char text[32] = {0};
-        if (gmtime_r(&seconds, &utc) && strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000000Z", &utc))
-            av::av_dict_set(&oc->metadata, "creation_time", text, 0);
-    }
-    for (auto it = FMetadata.rbegin(); it != FMetadata.rend(); ++it)
-        av::av_dict_set(&oc->metadata, it->first.c_str(), it->second.c_str(), 0);
-    FMetadata.clear();
+    TStreamKinds kinds;
+    if (!ChooseStreamKinds(*this, format, join, kinds))
+        return fail(Format(kMsgCheckInputsFailed, kMsgInvalidInputCodecType));
+    std::string failure = CreateStreams(*this, oc, kinds);
+    if (!failure.empty()) return fail(failure);
+    WritePendingMetadata(*this, oc);
 
     if ((format->flags & AVFMT_NEEDNUMBER) && !av::av_filename_number_test(oc->url))
         return fail(FormatOpenError(DisplayFileName(oc->url), -33));
     if (!(format->flags & AVFMT_NOFILE) && OpenMediaOutput(oc, mediaName) < 0)
         return fail(Format(kMsgCouldNotOpen, fileName.c_str()));
+    SetMuxerParameters(*this, oc);
 
-    // Muxer parameters. The preload goes to muxers that have the option.
-    oc->max_delay = static_cast<int>(FMuxMaxDelay * 1000000.0f);
-    if (oc->priv_data && av::av_opt_find(oc->priv_data, "preload", nullptr, 0, 0))
-        av::av_opt_set_int(oc->priv_data, "preload", static_cast<int64_t>(FMuxPreload * 1000000.0f), 0);
-    // Options meant for this muxer alone; those it does not have are dropped with the rest.
-    for (const auto& [name, value] : FMuxerOptions)
-        if (oc->priv_data && av::av_opt_find(oc->priv_data, name.c_str(), nullptr, 0, 0) &&
-            av::av_opt_set(oc->priv_data, name.c_str(), value.c_str(), 0) < 0)
-            FFLogger().Log(this, llError, Format("Invalid value \"%s\" for option \"%s\"", value.c_str(), name.c_str()));
-    FMuxerOptions.clear();
-    oc->flags |= AVFMT_FLAG_NONBLOCK;
-    CopyOptionsToContext(&FOptionContexts, oc, FOptionContexts.FormatOptions, AV_OPT_FLAG_ENCODING_PARAM);
     // Registered once its file is open: the table owns it from here on, and closing it deletes
     // the file when nothing was written to it.
     FOutputFiles[index] = OwnOutputFile(output.release());
     ++FOutputFileCount;
-
-    if (joining) {
-        // One entry per input, all the same context; the total is the sum of the inputs.
-        FJoin = true;
-        int64_t sum = 0;
-        for (int i = 0; i < FInputFileCount; ++i)
-            if (FInputFiles[i]->duration != AV_NOPTS_VALUE) sum += FInputFiles[i]->duration / 1000;
-        FTotalDuration = sum == 0 ? -1 : static_cast<int32_t>(std::min<int64_t>(sum, INT32_MAX));
-        for (int i = 1; i < FInputFileCount; ++i) {
-            FOutputFiles[FOutputFileCount] = FOutputFiles[FOutputFileCount - 1];
-            ++FOutputFileCount;
-        }
-    }
+    if (joining) AddJoinEntries(*this);
     clearForcedFormats();
     return FOutputFileCount;
 }
