@@ -51,6 +51,79 @@ void TRunState::ResetPerFileSettings() {
     Engine.FSubtitleCodecName.clear();
 }
 
+namespace {
+
+// Raw inputs take their rate and layout from the audio settings; other demuxers ignore these.
+void SetRawInputOptions(const TCustomFFmpeg& e, AVDictionary** options) {
+    av::av_dict_set_int(options, "sample_rate", e.FAudioSampleRate, 0);
+    if (e.FAudioChannels <= 0) return;
+    AVChannelLayout layout{};
+    av::av_channel_layout_default(&layout, e.FAudioChannels);
+    char text[64] = {0};
+    if (av::av_channel_layout_describe(&layout, text, sizeof text) > 0)
+        av::av_dict_set(options, "ch_layout", text, 0);
+    av::av_channel_layout_uninit(&layout);
+}
+
+// The context's settings before opening: the forced decoders' ids, the recorded format
+// options, and reads that give up once the conversion is asked to stop.
+void PrepareInputContext(TCustomFFmpeg& e, AVFormatContext* ic, int videoId, int audioId, int subtitleId) {
+    ic->video_codec_id = static_cast<AVCodecID>(videoId);
+    ic->audio_codec_id = static_cast<AVCodecID>(audioId);
+    ic->subtitle_codec_id = static_cast<AVCodecID>(subtitleId);
+    CopyOptionsToContext(&e.FOptionContexts, ic, e.FOptionContexts.FormatOptions, AV_OPT_FLAG_DECODING_PARAM);
+    ic->flags |= AVFMT_FLAG_NONBLOCK;
+    ic->interrupt_callback.callback = [](void* engine) {
+        return static_cast<TCustomFFmpeg*>(engine)->FStopRequested.load() ? 1 : 0;
+    };
+    ic->interrupt_callback.opaque = &e;
+}
+
+// The chosen program, the streams' parameters and the stream limit; false with FLastError.
+bool ProbeStreams(TCustomFFmpeg& e, AVFormatContext* ic, const std::string& fileName) {
+    if (e.FProgramId != 0)
+        for (unsigned i = 0; i < ic->nb_programs; ++i)
+            if (ic->programs[i]->id != e.FProgramId) ic->programs[i]->discard = AVDISCARD_ALL;
+    int rc;
+    {
+        std::lock_guard<std::mutex> lock(CodecLock()); // it may open and close decoders
+        rc = FindMediaStreamInfo(ic);
+    }
+    if (rc == kErrReadBound) {
+        e.FLastError = MediaOpenErrorText(fileName, rc, e.FForcedInputFormat);
+        return false;
+    }
+    if (rc < 0 && e.FVerbose >= 0) {
+        e.FLastError = Format(kMsgNoCodecParameters, fileName.c_str());
+        FFLogger().Log(&e, llVerbose, e.FLastError);
+        return false;
+    }
+    if (ic->nb_streams > static_cast<unsigned>(kMaxStreams)) {
+        e.FLastError = Format(kMsgTooManyInputStreams, fileName.c_str(), kMaxStreams);
+        return false;
+    }
+    return true;
+}
+
+// Seeks towards the requested start with a pre-roll and uses the start up; the timestamp the
+// offset maps to 0 (µs).
+int64_t SeekToStart(TCustomFFmpeg& e, AVFormatContext* ic) {
+    int64_t fileStart = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
+    int64_t seekTimestamp = e.FStartTime + fileStart;
+    if (e.FStartTime != 0) {
+        int64_t target = std::max(seekTimestamp - kSeekPreRoll, fileStart);
+        // Reading from the file's start needs no seek; a failed seek is not an error. Ogg is read
+        // from its start: its granule positions may disagree with the decoded samples, and only
+        // decoding from the start places the audio by its sample count.
+        bool byCount = std::strcmp(ic->iformat->name, "ogg") == 0;
+        if (target > fileStart && !byCount) av::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD);
+        e.FStartTime = 0;
+    }
+    return seekTimestamp;
+}
+
+} // namespace
+
 bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     CheckInputFileRoom();
     // Settings meant for this one file never reach the next one, however this call ends.
@@ -69,76 +142,21 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
 
     AVFormatContext* ic = av::avformat_alloc_context();
     if (!ic) throw FFmpegException(kMsgAllocContextFailed);
-
-    // Raw inputs take their rate and layout from the audio settings; other demuxers ignore these.
     TDictionaryOwner options;
-    av::av_dict_set_int(&options.Dict, "sample_rate", FAudioSampleRate, 0);
-    if (FAudioChannels > 0) {
-        AVChannelLayout layout{};
-        av::av_channel_layout_default(&layout, FAudioChannels);
-        char text[64] = {0};
-        if (av::av_channel_layout_describe(&layout, text, sizeof text) > 0)
-            av::av_dict_set(&options.Dict, "ch_layout", text, 0);
-        av::av_channel_layout_uninit(&layout);
-    }
-
-    ic->video_codec_id = static_cast<AVCodecID>(videoId);
-    ic->audio_codec_id = static_cast<AVCodecID>(audioId);
-    ic->subtitle_codec_id = static_cast<AVCodecID>(subtitleId);
-    CopyOptionsToContext(&FOptionContexts, ic, FOptionContexts.FormatOptions, AV_OPT_FLAG_DECODING_PARAM);
-    ic->flags |= AVFMT_FLAG_NONBLOCK;
-    // Reads give up once the conversion is asked to stop.
-    ic->interrupt_callback.callback = [](void* engine) {
-        return static_cast<TCustomFFmpeg*>(engine)->FStopRequested.load() ? 1 : 0;
-    };
-    ic->interrupt_callback.opaque = this;
-
+    SetRawInputOptions(*this, &options.Dict);
+    PrepareInputContext(*this, ic, videoId, audioId, subtitleId);
     int rc = OpenMediaInput(&ic, LocalMediaName(fileName), FForcedInputFormat, &options.Dict);
     if (rc < 0) { // the helper has freed the context
         FLastError = MediaOpenErrorText(fileName, rc, FForcedInputFormat);
         return false;
     }
     TInputContextPtr input(ic);
-
-    if (FProgramId != 0)
-        for (unsigned i = 0; i < ic->nb_programs; ++i)
-            if (ic->programs[i]->id != FProgramId) ic->programs[i]->discard = AVDISCARD_ALL;
-
-    {
-        std::lock_guard<std::mutex> lock(CodecLock()); // it may open and close decoders
-        rc = FindMediaStreamInfo(ic);
-    }
-    if (rc == kErrReadBound) {
-        FLastError = MediaOpenErrorText(fileName, rc, FForcedInputFormat);
-        return false;
-    }
-    if (rc < 0 && FVerbose >= 0) {
-        FLastError = Format(kMsgNoCodecParameters, fileName.c_str());
-        FFLogger().Log(this, llVerbose, FLastError);
-        return false;
-    }
-    if (ic->nb_streams > static_cast<unsigned>(kMaxStreams)) {
-        FLastError = Format(kMsgTooManyInputStreams, fileName.c_str(), kMaxStreams);
-        return false;
-    }
-
-    // The requested start is seeked with a pre-roll; the offset below maps the start itself to 0.
-    int64_t fileStart = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
-    int64_t seekTimestamp = FStartTime + fileStart;
-    if (FStartTime != 0) {
-        int64_t target = std::max(seekTimestamp - kSeekPreRoll, fileStart);
-        // Reading from the file's start needs no seek; a failed seek is not an error. Ogg is read
-        // from its start: its granule positions may disagree with the decoded samples, and only
-        // decoding from the start places the audio by its sample count.
-        bool byCount = std::strcmp(ic->iformat->name, "ogg") == 0;
-        if (target > fileStart && !byCount) av::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD);
-        FStartTime = 0;
-    }
+    if (!ProbeStreams(*this, ic, fileName)) return false;
+    const int64_t seekTimestamp = SeekToStart(*this, ic);
 
     std::vector<TLockedCodecContextPtr> decoders;
     for (unsigned i = 0; i < ic->nb_streams; ++i)
         RunState().OpenInputStream(ic->streams[i], decoders);
-
     if (ic->duration != AV_NOPTS_VALUE) {
         int64_t ms = ic->duration / 1000;
         if (FTotalDuration < ms) FTotalDuration = static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX));
