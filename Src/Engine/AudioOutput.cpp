@@ -53,11 +53,20 @@ double TRunState::SyncInputSeconds(const TOutputStreamState& ost, int64_t blockT
 void TRunState::EncodeAudio(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* frame, int first,
                             int count, int64_t blockTimeUs) {
     TStreamWriter& w = *ost.Writer;
+    ChooseResampler(w, ost, frame);
+    if (Engine.FAudioSyncMethod != 0) {
+        if (!SyncAudio(w, ost, ist, frame, first, count, blockTimeUs)) return;
+    } else {
+        ost.SyncPosition = w.SamplesSent;
+    }
+    if (QueueSamples(w, ost, frame, first, count)) EncodeFromFifo(w, ost, false);
+}
+
+void TRunState::ChooseResampler(TStreamWriter& w, TOutputStreamState& ost, const AVFrame* frame) {
     AVCodecContext* enc = w.Enc;
     const int channels = frame->ch_layout.nb_channels;
     const AVSampleFormat format = static_cast<AVSampleFormat>(frame->format);
-    const bool planar = av::av_sample_fmt_is_planar(format);
-    const int planes = planar ? channels : 1;
+    const int planes = av::av_sample_fmt_is_planar(format) ? channels : 1;
     if (planes > kMaxPlanes || channels <= 0)
         throw FFmpegException(Format(kMsgCannotResample, channels, frame->sample_rate,
                                      enc->ch_layout.nb_channels, enc->sample_rate));
@@ -76,74 +85,76 @@ void TRunState::EncodeAudio(TOutputStreamState& ost, TInputStreamState& ist, AVF
         DrainResampler(w, ost);
         w.Resampler.reset();
     }
+}
 
-    // Audio sync: compare where the block belongs with how much output exists.
-    if (Engine.FAudioSyncMethod != 0) {
-        const int encRate = enc->sample_rate;
-        double buffered =
-            w.Resampler ? static_cast<double>(av::swr_get_delay(w.Resampler.get(), encRate)) : 0.0;
-        double delta =
-            SyncInputSeconds(ost, blockTimeUs) * encRate - static_cast<double>(w.SamplesAccepted) - buffered;
+bool TRunState::SyncAudio(TStreamWriter& w, TOutputStreamState& ost, TInputStreamState& ist,
+                          const AVFrame* frame, int& first, int& count, int64_t blockTimeUs) {
+    // Compare where the block belongs with how much output exists.
+    const int encRate = w.Enc->sample_rate;
+    double buffered = w.Resampler ? static_cast<double>(av::swr_get_delay(w.Resampler.get(), encRate)) : 0.0;
+    double delta =
+        SyncInputSeconds(ost, blockTimeUs) * encRate - static_cast<double>(w.SamplesAccepted) - buffered;
+    if (std::fabs(delta) <= 50) return true;
+    if (ist.AtStart || std::fabs(delta) > encRate * Engine.FAudioDriftThreshold) {
         double inputDelta = std::clamp(delta * frame->sample_rate / encRate, -1e9, 1e9);
         int idelta = static_cast<int>(inputDelta); // toward zero
-        if (std::fabs(delta) > 50) {
-            if (ist.AtStart || std::fabs(delta) > encRate * Engine.FAudioDriftThreshold) {
-                if (idelta < 0) { // the block begins before the current output position
-                    int drop = std::min(-idelta, count);
-                    first += drop;
-                    count -= drop;
-                    if (Engine.FVerbose > 2)
-                        FFLogger().Log(&Engine, llVerbose, Format(kMsgDiscarding, static_cast<int>(-delta)));
-                    if (count == 0) return;
-                    ist.AtStart = false;
-                } else { // the block begins after it: silence fills the gap
-                    int silence = idelta;
-                    if (static_cast<int64_t>(silence) + count <= kMaxSyncBlock)
-                        ist.AtStart = false;
-                    else
-                        silence = std::max(0, kMaxSyncBlock - count);
-                    if (silence > 0) {
-                        if (w.Resampler)
-                            av::swr_inject_silence(w.Resampler.get(), silence);
-                        else
-                            PushSilence(w, ost, silence);
-                    }
-                    if (Engine.FVerbose > 2)
-                        FFLogger().Log(&Engine, llVerbose,
-                                       Format(kMsgAddingSilence, static_cast<int>(delta)));
-                }
-            } else if (Engine.FAudioSyncMethod > 1 && w.Resampler) {
-                int compensation =
-                    std::clamp(static_cast<int>(delta), -Engine.FAudioSyncMethod, Engine.FAudioSyncMethod);
-                if (Engine.FVerbose > 2)
-                    FFLogger().Log(&Engine, llVerbose,
-                                   Format(kMsgCompensating, delta, compensation, encRate));
-                av::swr_set_compensation(w.Resampler.get(), compensation, encRate);
+        if (idelta < 0) {                          // the block begins before the current output position
+            int drop = std::min(-idelta, count);
+            first += drop;
+            count -= drop;
+            if (Engine.FVerbose > 2)
+                FFLogger().Log(&Engine, llVerbose, Format(kMsgDiscarding, static_cast<int>(-delta)));
+            if (count == 0) return false;
+            ist.AtStart = false;
+        } else { // the block begins after it: silence fills the gap
+            int silence = idelta;
+            if (static_cast<int64_t>(silence) + count <= kMaxSyncBlock)
+                ist.AtStart = false;
+            else
+                silence = std::max(0, kMaxSyncBlock - count);
+            if (silence > 0) {
+                if (w.Resampler)
+                    av::swr_inject_silence(w.Resampler.get(), silence);
+                else
+                    PushSilence(w, ost, silence);
             }
+            if (Engine.FVerbose > 2)
+                FFLogger().Log(&Engine, llVerbose, Format(kMsgAddingSilence, static_cast<int>(delta)));
         }
-    } else {
-        ost.SyncPosition = w.SamplesSent;
+    } else if (Engine.FAudioSyncMethod > 1 && w.Resampler) {
+        int compensation =
+            std::clamp(static_cast<int>(delta), -Engine.FAudioSyncMethod, Engine.FAudioSyncMethod);
+        if (Engine.FVerbose > 2)
+            FFLogger().Log(&Engine, llVerbose, Format(kMsgCompensating, delta, compensation, encRate));
+        av::swr_set_compensation(w.Resampler.get(), compensation, encRate);
     }
+    return true;
+}
 
+bool TRunState::QueueSamples(TStreamWriter& w, TOutputStreamState& ost, const AVFrame* frame, int first,
+                             int count) {
+    const int channels = frame->ch_layout.nb_channels;
+    const AVSampleFormat format = static_cast<AVSampleFormat>(frame->format);
+    const bool planar = av::av_sample_fmt_is_planar(format);
     std::array<const uint8_t*, kMaxPlanes> in{};
     const int offset = first * av::av_get_bytes_per_sample(format) * (planar ? 1 : channels);
-    for (int p = 0; p < planes; ++p)
+    for (int p = 0; p < (planar ? channels : 1); ++p)
         in[p] = frame->extended_data[p] + offset;
-    if (w.Resampler) {
-        int capacity = av::swr_get_out_samples(w.Resampler.get(), count);
-        if (capacity < 0) capacity = count;
-        ReserveScratch(w, capacity);
-        int got = av::swr_convert(w.Resampler.get(), w.Scratch.data(), capacity, in.data(), count);
-        if (got < 0) {
-            if (Engine.FExitOnError) throw FFmpegException(kMsgConvertFailed);
-            FFLogger().Log(&Engine, llError, kMsgConvertFailed);
-            return;
-        }
-        PushSamples(w, ost, w.Scratch.data(), got);
-    } else {
+    if (!w.Resampler) {
         PushSamples(w, ost, in.data(), count);
+        return true;
     }
-    EncodeFromFifo(w, ost, false);
+    int capacity = av::swr_get_out_samples(w.Resampler.get(), count);
+    if (capacity < 0) capacity = count;
+    ReserveScratch(w, capacity);
+    int got = av::swr_convert(w.Resampler.get(), w.Scratch.data(), capacity, in.data(), count);
+    if (got < 0) {
+        if (Engine.FExitOnError) throw FFmpegException(kMsgConvertFailed);
+        FFLogger().Log(&Engine, llError, kMsgConvertFailed);
+        return false;
+    }
+    PushSamples(w, ost, w.Scratch.data(), got);
+    return true;
 }
 
 void TRunState::MakeResampler(TStreamWriter& w, const AVFrame* frame) {

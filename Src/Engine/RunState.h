@@ -291,6 +291,14 @@ struct TRunState {
     // ---- The audio output path (AudioOutput.cpp) ----
     void EncodeAudio(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* frame, int first, int count,
                      int64_t blockTimeUs);
+    // The steps of EncodeAudio: the resampler the block needs, audio sync (which may drop the
+    // block's start or add silence before it; false when nothing of it is left) and the samples
+    // into the FIFO (false when they could not be converted).
+    void ChooseResampler(TStreamWriter& writer, TOutputStreamState& ost, const AVFrame* frame);
+    bool SyncAudio(TStreamWriter& writer, TOutputStreamState& ost, TInputStreamState& ist,
+                   const AVFrame* frame, int& first, int& count, int64_t blockTimeUs);
+    bool QueueSamples(TStreamWriter& writer, TOutputStreamState& ost, const AVFrame* frame, int first,
+                      int count);
     double SyncInputSeconds(const TOutputStreamState& ost, int64_t blockTimeUs) const;
     void MakeResampler(TStreamWriter& writer, const AVFrame* frame);
     void DrainResampler(TStreamWriter& writer, TOutputStreamState& ost);
