@@ -233,6 +233,10 @@ struct TRunState {
     void SetupRun();
     void BuildInputTables();
     void BuildOutputTables();
+    void CheckOutputsAndMaps();
+    void BuildWriters();
+    // The input stream that output stream number `n` (overall) is made from, by map or by type.
+    void ChooseSource(TOutputStreamState& ost, AVFormatContext* output, int n);
     int FindSourceByType(AVMediaType type, int outputFile) const;
     void SetCodecParameters();
     void SetCopyParameters(TOutputStreamState& ost, TInputStreamState& ist);

@@ -37,7 +37,8 @@ void TRunState::BuildInputTables() {
         for (unsigned j = 0; j < ic->nb_streams; ++j) {
             auto ist = std::make_unique<TInputStreamState>();
             ist->Stream = ic->streams[j];
-            ist->Dec = j < Engine.FInputCodecContexts[i].size() ? Engine.FInputCodecContexts[i][j].get() : nullptr;
+            ist->Dec =
+                j < Engine.FInputCodecContexts[i].size() ? Engine.FInputCodecContexts[i][j].get() : nullptr;
             ist->FileIndex = i;
             ist->StreamIndex = static_cast<int32_t>(j);
             ist->Discarded = true;
@@ -48,6 +49,27 @@ void TRunState::BuildInputTables() {
 }
 
 void TRunState::BuildOutputTables() {
+    CheckOutputsAndMaps();
+    BuildWriters();
+    int n = 0;
+    int writerBase = 0;
+    for (int i = 0; i < Engine.FOutputFileCount; ++i) {
+        AVFormatContext* oc = Engine.FOutputFiles[i].get();
+        if (!Engine.FJoin && i > 0) writerBase += static_cast<int>(Engine.FOutputFiles[i - 1]->nb_streams);
+        for (unsigned j = 0; j < oc->nb_streams; ++j, ++n) {
+            auto ost = std::make_unique<TOutputStreamState>();
+            ost->FileIndex = i;
+            ost->StreamIndex = static_cast<int32_t>(j);
+            ost->Stream = oc->streams[j];
+            ost->Writer = Writers[writerBase + j].get();
+            ChooseSource(*ost, oc, n);
+            InputStreams[ost->SourceIndex]->Discarded = false;
+            OutputStreams.push_back(std::move(ost));
+        }
+    }
+}
+
+void TRunState::CheckOutputsAndMaps() {
     int total = 0;
     for (int i = 0; i < Engine.FOutputFileCount; ++i) {
         AVFormatContext* oc = Engine.FOutputFiles[i].get();
@@ -69,7 +91,9 @@ void TRunState::BuildOutputTables() {
             map.SyncStreamIndex >= InputFiles[map.SyncFileIndex].StreamCount)
             throw FFmpegException(Format(kMsgNoSyncStream, map.SyncFileIndex, map.SyncStreamIndex));
     }
+}
 
+void TRunState::BuildWriters() {
     // One writer per real output stream; in join mode every entry is entry 0's context.
     for (int i = 0; i < Engine.FOutputFileCount; ++i) {
         if (Engine.FJoin && i > 0) break;
@@ -83,43 +107,30 @@ void TRunState::BuildOutputTables() {
             Writers.push_back(std::move(writer));
         }
     }
+}
 
-    int n = 0;
-    int writerBase = 0;
-    for (int i = 0; i < Engine.FOutputFileCount; ++i) {
-        AVFormatContext* oc = Engine.FOutputFiles[i].get();
-        if (!Engine.FJoin && i > 0) writerBase += static_cast<int>(Engine.FOutputFiles[i - 1]->nb_streams);
-        for (unsigned j = 0; j < oc->nb_streams; ++j, ++n) {
-            auto ost = std::make_unique<TOutputStreamState>();
-            ost->FileIndex = i;
-            ost->StreamIndex = static_cast<int32_t>(j);
-            ost->Stream = oc->streams[j];
-            ost->Writer = Writers[writerBase + j].get();
-            AVMediaType type = TypeOf(*ost->Writer);
-            if (Engine.FStreamMapCount > 0) {
-                const TStreamMapEntry& map = Engine.FStreamMaps[n];
-                ost->SourceIndex = InputFiles[map.FileIndex].FirstStream + map.StreamIndex;
-                AVMediaType inType = InputStreams[ost->SourceIndex]->Stream->codecpar->codec_type;
-                if (inType != type) {
-                    av::av_dump_format(oc, i, oc->url, 1);
-                    throw FFmpegException(Format(kMsgCodecTypeMismatch, map.FileIndex, map.StreamIndex,
-                                                 MediaTypeName(inType).c_str(), ost->FileIndex,
-                                                 ost->StreamIndex, MediaTypeName(type).c_str()));
-                }
-                ost->SyncSource = InputFiles[map.SyncFileIndex].FirstStream + map.SyncStreamIndex;
-            } else {
-                ost->SourceIndex = FindSourceByType(type, i);
-                if (ost->SourceIndex < 0) {
-                    av::av_dump_format(oc, i, oc->url, 1);
-                    throw FFmpegException(Format(kMsgNoMatchingInput, ost->FileIndex, ost->StreamIndex,
-                                                 MediaTypeName(type).c_str()));
-                }
-                ost->SyncSource = ost->SourceIndex;
-            }
-            InputStreams[ost->SourceIndex]->Discarded = false;
-            OutputStreams.push_back(std::move(ost));
+void TRunState::ChooseSource(TOutputStreamState& ost, AVFormatContext* oc, int n) {
+    AVMediaType type = TypeOf(*ost.Writer);
+    if (Engine.FStreamMapCount > 0) {
+        const TStreamMapEntry& map = Engine.FStreamMaps[n];
+        ost.SourceIndex = InputFiles[map.FileIndex].FirstStream + map.StreamIndex;
+        AVMediaType inType = InputStreams[ost.SourceIndex]->Stream->codecpar->codec_type;
+        if (inType != type) {
+            av::av_dump_format(oc, ost.FileIndex, oc->url, 1);
+            throw FFmpegException(Format(kMsgCodecTypeMismatch, map.FileIndex, map.StreamIndex,
+                                         MediaTypeName(inType).c_str(), ost.FileIndex, ost.StreamIndex,
+                                         MediaTypeName(type).c_str()));
         }
+        ost.SyncSource = InputFiles[map.SyncFileIndex].FirstStream + map.SyncStreamIndex;
+        return;
     }
+    ost.SourceIndex = FindSourceByType(type, ost.FileIndex);
+    if (ost.SourceIndex < 0) {
+        av::av_dump_format(oc, ost.FileIndex, oc->url, 1);
+        throw FFmpegException(
+            Format(kMsgNoMatchingInput, ost.FileIndex, ost.StreamIndex, MediaTypeName(type).c_str()));
+    }
+    ost.SyncSource = ost.SourceIndex;
 }
 
 int TRunState::FindSourceByType(AVMediaType type, int outputFile) const {
