@@ -170,29 +170,37 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     return true;
 }
 
-void TRunState::OpenInputStream(AVStream* st, std::vector<TLockedCodecContextPtr>& decoders) {
-    AVCodecParameters* par = st->codecpar;
-    const AVCodec* named = nullptr;
-    switch (par->codec_type) {
+namespace {
+
+// The decoder chosen by name for streams of `type`, or null; raises FFmpegException for a type
+// outside the known ones.
+const AVCodec* NamedDecoder(const TCustomFFmpeg& e, AVMediaType type) {
+    const std::string* name = nullptr;
+    switch (type) {
     case AVMEDIA_TYPE_AUDIO:
-        if (!Engine.FAudioCodecName.empty())
-            named = av::avcodec_find_decoder_by_name(Engine.FAudioCodecName.c_str());
+        name = &e.FAudioCodecName;
         break;
     case AVMEDIA_TYPE_VIDEO:
-        if (!Engine.FVideoCodecName.empty())
-            named = av::avcodec_find_decoder_by_name(Engine.FVideoCodecName.c_str());
+        name = &e.FVideoCodecName;
         break;
     case AVMEDIA_TYPE_SUBTITLE:
-        if (!Engine.FSubtitleCodecName.empty())
-            named = av::avcodec_find_decoder_by_name(Engine.FSubtitleCodecName.c_str());
+        name = &e.FSubtitleCodecName;
         break;
     case AVMEDIA_TYPE_DATA:
     case AVMEDIA_TYPE_ATTACHMENT:
     case AVMEDIA_TYPE_UNKNOWN:
-        break;
+        return nullptr;
     default:
         throw FFmpegException(kMsgInvalidCodecTypeInput);
     }
+    return name->empty() ? nullptr : av::avcodec_find_decoder_by_name(name->c_str());
+}
+
+} // namespace
+
+void TRunState::OpenInputStream(AVStream* st, std::vector<TLockedCodecContextPtr>& decoders) {
+    AVCodecParameters* par = st->codecpar;
+    const AVCodec* named = NamedDecoder(Engine, par->codec_type);
 
     // The decoder context: made with the decoder chosen by name, else the one for the codec id.
     AVCodecContext* dec = av::avcodec_alloc_context3(named ? named : av::avcodec_find_decoder(par->codec_id));
