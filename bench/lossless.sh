@@ -5,7 +5,10 @@
 # probing), which every run pays. Exactness: the cuts decoded by the ffmpeg command line and by
 # mpg123 against the decoded input between the marks.
 # Usage: bench/lossless.sh [build folder]   (default: build-bench, a release build)
-# Needs: lame, mp3splt, ffmpeg, mpg123, python3. Media are cached in /tmp/clipwell-bench.
+# Then 60 s of 10-minute Ogg Vorbis, Opus and FLAC files: lossless against re-encoding, with a
+# second decoder each (oggdec, libopus through ffmpeg, sox).
+# Needs: lame, mp3splt, ffmpeg, mpg123, vorbis-tools, sox, python3. Media are cached in
+# /tmp/clipwell-bench.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
@@ -64,3 +67,20 @@ python3 "$root/bench/lossless_exact.py" "$media/hour.mp3" "$out/l30.mp3" 900000 
 python3 "$root/bench/lossless_exact.py" "$media/ten.mp3" "$out/l60.mp3" 270000 330000
 python3 "$root/bench/lossless_exact.py" --delete "$media/hour.mp3" "$out/ld.mp3" 1800000 1860000
 python3 "$root/bench/lossless_exact.py" --delete --reencoded "$media/hour.mp3" "$out/ed.mp3" 1800000 1860000
+
+# The other formats: 60 s of a 10-minute file of the same signal.
+[ -f "$media/ten.wav" ] || ffmpeg -v error -i "$media/ten.mp3" "$media/ten.wav"
+[ -f "$media/ten.ogg" ] || oggenc -Q -q 4 "$media/ten.wav" -o "$media/ten.ogg"
+[ -f "$media/ten.opus" ] || ffmpeg -v error -i "$media/ten.wav" -c:a libopus -b:a 96k "$media/ten.opus"
+[ -f "$media/ten.flac" ] || ffmpeg -v error -i "$media/ten.wav" -c:a flac "$media/ten.flac"
+for ext in ogg opus flac; do
+    floor=$(median_ms 7 "$cut" info "$media/ten.$ext")
+    lossless=$(median_ms 7 "$cut" select "$media/ten.$ext" "$out/l60.$ext" --start 270000 --end 330000 --lossless --overwrite)
+    encoded=$(median_ms 1 "$cut" select "$media/ten.$ext" "$out/e60.$ext" --start 270000 --end 330000 --overwrite)
+    mem=$(peak_kb "$cut" select "$media/ten.$ext" "$out/l60.$ext" --start 270000 --end 330000 --lossless --overwrite)
+    echo "60 s of a 10-minute .$ext: floor $floor ms, lossless $lossless ms ($(awk -v l="$lossless" -v f="$floor" 'BEGIN {printf "%.2f", l / f}')x the floor), re-encoding $encoded ms, peak $mem KiB"
+    python3 "$root/bench/lossless_exact.py" "$media/ten.$ext" "$out/l60.$ext" 270000 330000
+done
+delete=$(median_ms 3 "$cut" delete "$media/ten.flac" "$out/ld.flac" --start 270000 --end 330000 --lossless --overwrite)
+echo "delete 60 s of the 10-minute .flac: lossless $delete ms"
+python3 "$root/bench/lossless_exact.py" --delete "$media/ten.flac" "$out/ld.flac" 270000 330000

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """lossless_exact.py [--delete] [--reencoded] INPUT CUT START_MS END_MS
 
-Decodes INPUT and CUT with the ffmpeg command line and with mpg123 (32-bit float) and compares
+Decodes INPUT and CUT with the ffmpeg command line and a second decoder (MP3: mpg123, Vorbis:
+oggdec, Opus: libopus through ffmpeg, FLAC: sox) and compares
 CUT with what it should hold: INPUT between the marks (select), or INPUT without them (--delete;
-the stretch removed rounded to whole frames, as the lossless delete does). Prints how many
+for MP3 the stretch removed rounded to whole frames, as its lossless delete does). Prints how many
 samples differ, where, and the signal-to-noise ratio over the stretch that differs.
 --reencoded: CUT was re-encoded, so the exact marks are removed and CUT is first aligned to the
 best lag within 25 ms; the SNR is then over the same samples around the seam as the bridge's."""
@@ -16,16 +17,22 @@ args = sys.argv[1:]
 delete, reencoded = "--delete" in args, "--reencoded" in args
 args = [a for a in args if not a.startswith("--")]
 inp, cut, start_ms, end_ms = args[0], args[1], int(args[2]), int(args[3])
-probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=sample_rate,channels", "-of",
+probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name,sample_rate,channels", "-of",
                         "csv=p=0", inp], capture_output=True, text=True, check=True).stdout.strip().split(",")
-rate, channels = int(probe[0]), int(probe[1])
+codec, rate, channels = probe[0], int(probe[1]), int(probe[2])
 spf = 1152 if rate >= 32000 else 576
 first, last = (start_ms * rate + 500) // 1000, (end_ms * rate + 500) // 1000
-removed = last - first if reencoded else max(1, (last - first + spf // 2) // spf) * spf
+# MP3 deletes remove whole frames; the other formats' deletes are exact.
+removed = last - first if reencoded or codec != "mp3" else max(1, (last - first + spf // 2) // spf) * spf
+ffmpeg = ["ffmpeg", "-v", "error"]
+f32 = ["-f", "f32le", "-acodec", "pcm_f32le", "-"]
 decoders = {
-    "ffmpeg": lambda f: ["ffmpeg", "-v", "error", "-i", f, "-f", "f32le", "-acodec", "pcm_f32le", "-"],
-    "mpg123": lambda f: ["mpg123", "-q", "-e", "f32", "-s", f],
-}
+    "mp3": {"ffmpeg": lambda f: ffmpeg + ["-i", f] + f32, "mpg123": lambda f: ["mpg123", "-q", "-e", "f32", "-s", f]},
+    "vorbis": {"ffmpeg": lambda f: ffmpeg + ["-i", f] + f32, "oggdec": lambda f: ["oggdec", "-Q", "-R", "-o", "-", f]},
+    "opus": {"ffmpeg": lambda f: ffmpeg + ["-i", f] + f32, "libopus": lambda f: ffmpeg + ["-c:a", "libopus", "-i", f] + f32},
+    "flac": {"ffmpeg": lambda f: ffmpeg + ["-i", f] + f32,
+             "sox": lambda f: ["sox", "-q", f, "-t", "raw", "-e", "signed", "-b", "32", "-"]},
+}[codec]
 
 
 def differing(a, b, n):
@@ -50,11 +57,17 @@ def snr(a, b, lo, hi):
 
 for name, command in decoders.items():
     def decode(f):
-        return array.array("f", subprocess.run(command(f), capture_output=True, check=True).stdout)
+        kind = {"oggdec": "h", "sox": "i"}.get(name, "f")
+        return array.array(kind, subprocess.run(command(f), capture_output=True, check=True).stdout)
     whole, piece = decode(inp), decode(cut)
     want = whole[:first * channels] + whole[(first + removed) * channels:] if delete else \
         whole[first * channels:last * channels]
     text = f"{name}: {cut.split('/')[-1]}: {len(piece) // channels} of {len(want) // channels} samples"
+    # The ffmpeg command line also writes out what a Vorbis stream stamps before time 0.
+    lead = (len(piece) - len(want)) // channels if name == "ffmpeg" and codec == "vorbis" else 0
+    if lead > 0:
+        piece = piece[lead * channels:]
+        text += f" after {lead} samples stamped before time 0"
     if reencoded:
         at = first * channels if delete else 20000 * channels
         window = 4096 * channels
@@ -69,5 +82,9 @@ for name, command in decoders.items():
         print(text + (", identical" if len(want) == len(piece) else ", identical where both have samples"))
         continue
     lo, hi = found
-    print(text + f", values differ in samples {lo // channels}..{(hi - 1) // channels} "
-          f"({(hi - lo) // channels} samples), SNR there {snr(want, piece, lo, hi):.1f} dB")
+    text += (f", values differ in samples {lo // channels}..{(hi - 1) // channels} "
+             f"({(hi - lo) // channels} samples), SNR there {snr(want, piece, lo, hi):.1f} dB")
+    if codec == "opus":
+        ms = rate // 1000 * channels
+        text += f"; SNR in the first 10 ms {snr(want, piece, 0, 10 * ms):.1f} dB, 10-80 ms {snr(want, piece, 10 * ms, 80 * ms):.1f} dB"
+    print(text)

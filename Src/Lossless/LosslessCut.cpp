@@ -9,7 +9,7 @@
 
 namespace {
 
-enum class TByteFormat { Unknown, Mp3, Wav, Ogg };
+enum class TByteFormat { Unknown, Mp3, Wav, Ogg, Flac, Adts, Packets };
 
 TByteFormat SniffFormat(const std::string& input) {
     uint8_t head[12] = {};
@@ -19,10 +19,16 @@ TByteFormat SniffFormat(const std::string& input) {
         if (got >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0)
             return TByteFormat::Wav;
         if (got >= 4 && std::memcmp(head, "OggS", 4) == 0) return TByteFormat::Ogg;
+        if (got >= 4 && std::memcmp(head, "fLaC", 4) == 0) return TByteFormat::Flac;
+        if (got >= 8 && std::memcmp(head + 4, "ftyp", 4) == 0) return TByteFormat::Packets;
+        static const uint8_t kAsfHeader[4] = {0x30, 0x26, 0xB2, 0x75};
+        if (got >= 4 && std::memcmp(head, kAsfHeader, 4) == 0) return TByteFormat::Packets;
     }
     std::string ext = LowerCase(ExtractFileExt(input));
     if (ext == ".mp3") return TByteFormat::Mp3;
     if (ext == ".wav") return TByteFormat::Wav;
+    if (ext == ".flac") return TByteFormat::Flac;
+    if (ext == ".aac") return TByteFormat::Adts;
     return TByteFormat::Unknown;
 }
 
@@ -48,6 +54,15 @@ TLosslessCheck TLosslessCutter::Plan(const std::string& input, TLosslessMode mod
         break;
     case TByteFormat::Ogg:
         FPlan = PlanOggCut(input, mode, startMs, endMs, check);
+        break;
+    case TByteFormat::Flac:
+        FPlan = PlanFlacCut(input, mode, startMs, endMs, check);
+        break;
+    case TByteFormat::Adts:
+        FPlan = PlanAdtsCut(input, mode, startMs, endMs, check);
+        break;
+    case TByteFormat::Packets:
+        FPlan = PlanPacketCut(input, mode, startMs, endMs, check);
         break;
     case TByteFormat::Unknown: {
         std::string ext = UpperCase(ExtractFileExt(input));

@@ -18,3 +18,10 @@ std::unique_ptr<TLosslessPlan> PlanWavCut(const std::string& input, TLosslessMod
                                           int64_t endMs, TLosslessCheck& check);
 std::unique_ptr<TLosslessPlan> PlanOggCut(const std::string& input, TLosslessMode mode, int64_t startMs,
                                           int64_t endMs, TLosslessCheck& check);
+std::unique_ptr<TLosslessPlan> PlanFlacCut(const std::string& input, TLosslessMode mode, int64_t startMs,
+                                           int64_t endMs, TLosslessCheck& check);
+std::unique_ptr<TLosslessPlan> PlanAdtsCut(const std::string& input, TLosslessMode mode, int64_t startMs,
+                                           int64_t endMs, TLosslessCheck& check);
+// WMA (ASF) and M4A, through the libraries' demuxer and muxer.
+std::unique_ptr<TLosslessPlan> PlanPacketCut(const std::string& input, TLosslessMode mode, int64_t startMs,
+                                             int64_t endMs, TLosslessCheck& check);

@@ -25,6 +25,9 @@ inline constexpr const char* kOggMultiplexed = "The Ogg file holds more than one
 inline constexpr const char* kOggCodec = "Lossless cutting of Ogg files is available for Vorbis and Opus only";
 inline constexpr const char* kOggPrerollTooLong = "The Opus packets are too short for the decoder's preroll to be copied";
 inline constexpr const char* kOggHeaders = "The Ogg stream's codec headers are damaged";
+inline constexpr const char* kBadFlac = "The FLAC file is damaged: %s";
+inline constexpr const char* kNoAdtsFrames = "No intact ADTS frame header was found: the file is damaged or not AAC";
+inline constexpr const char* kOneAudioStream = "The file holds other streams than one audio stream";
 inline constexpr const char* kWavNotPcm = "The WAV file holds compressed audio";
 
 } // namespace LosslessText

@@ -4,6 +4,8 @@
 // WAV select and delete. Files that cannot be copied are refused or left to re-encoding.
 #include "LosslessCut.h"
 #include "LosslessTexts.h"
+#include "FFPtr.h"
+#include "FlacFrames.h"
 #include "Mp3Frames.h"
 #include "OggPages.h"
 #include "TestFiles.h"
@@ -11,6 +13,7 @@
 #include "TestMedia.h"
 
 #include "MyUtils.h"
+#include "UnicodeProtocol.h"
 
 #include <gtest/gtest.h>
 
@@ -242,8 +245,8 @@ TEST_F(LosslessTest, Mp3ThatCannotBeCopiedIsNotCopied) {
     for (const TCase& c : {TCase{input, TLosslessVerdict::NotAvailable, LosslessText::kLowBitRate},
                            TCase{Scratch("free.mp3"), TLosslessVerdict::Refused, LosslessText::kFreeFormat},
                            TCase{RandomBytesFile(".mp3"), TLosslessVerdict::Refused, LosslessText::kNoMp3Frames},
-                           TCase{TestMediaFile({TMediaFormat::M4a, 2.0}), TLosslessVerdict::NotAvailable,
-                                 "Lossless cutting is not available for M4A files"}}) {
+                           TCase{TwoAudioStreamFile(), TLosslessVerdict::NotAvailable,
+                                 "Lossless cutting is not available for MKA files"}}) {
         TLosslessCutter cutter;
         TLosslessCheck check = cutter.Plan(c.File, TLosslessMode::Select, 1500, 2000);
         EXPECT_EQ(check.Verdict, c.Verdict) << c.File;
@@ -351,6 +354,166 @@ TEST_F(LosslessTest, OggThatCannotBeCopiedIsNotCopied) {
         EXPECT_EQ(check.Reason, c.Reason) << c.File;
     }
 }
+
+// ---- FLAC --------------------------------------------------------------------------------------
+
+// The metadata blocks of a FLAC file, but the seek table: type and body.
+std::vector<std::pair<int, std::vector<uint8_t>>> FlacBlocks(const std::string& path, TFlacInfo& info) {
+    TByteReader reader;
+    std::string error;
+    std::vector<TFlacBlock> blocks;
+    std::vector<std::pair<int, std::vector<uint8_t>>> out;
+    int64_t id3 = 0, audio = 0;
+    if (!reader.Open(path, error) || !ReadFlacMetadata(reader, info, blocks, id3, audio, error)) return out;
+    for (const TFlacBlock& block : blocks) {
+        if (block.Type == 3) continue;
+        std::vector<uint8_t> body(size_t(block.Size));
+        reader.Read(block.Offset + 4, body.size(), body.data());
+        out.push_back({block.Type, body});
+    }
+    return out;
+}
+
+class LosslessFlac : public LosslessTest, public ::testing::WithParamInterface<TOggCase> {};
+
+// Select and delete hold exactly the samples they should (copied frames renumbered, partial ones
+// written verbatim, a start a few samples before a frame's end joined with the next); the stream
+// information counts them, with the MD5 cleared; tags and the picture are copied.
+TEST_P(LosslessFlac, CopiesExactlyTheMarkedSamples) {
+    std::string input = GetParam().Input();
+    const TDecodedAudio& whole = DecodedInput(input);
+    TFlacInfo inputInfo;
+    auto inputBlocks = FlacBlocks(input, inputInfo);
+    // Marks whose sample lies `lo`..`hi` samples into a frame.
+    auto markInFrame = [&](int64_t fromMs, int lo, int hi) {
+        for (int64_t ms = fromMs; Samples(ms, whole.SampleRate) < whole.Frames(); ++ms) {
+            int64_t into = Samples(ms, whole.SampleRate) % inputInfo.MinBlock;
+            if (into >= lo && into <= hi) return ms;
+        }
+        return int64_t(-1);
+    };
+    int64_t nearEnd = markInFrame(1000, inputInfo.MinBlock - 15, inputInfo.MinBlock - 1);
+    int64_t justIn = markInFrame(1000, 1, 15), boundary = markInFrame(3000, 0, 0);
+    ASSERT_GT(nearEnd, 0);
+    std::vector<TMarks> cases = {{0, kToEnd}, {1001, 2503}, {nearEnd, 3000}, {1500, 1501}, {0, nearEnd}};
+    if (justIn > 0 && boundary > 0) cases.push_back({justIn, boundary}); // a delete left with a few samples
+    std::string output = Scratch(std::string(GetParam().Name) + ".flac");
+    for (TLosslessMode mode : {TLosslessMode::Select, TLosslessMode::Delete})
+        for (TMarks marks : cases) {
+            if (mode == TLosslessMode::Delete && marks.StartMs == 0 && marks.EndMs == kToEnd) continue;
+            SCOPED_TRACE(Format("%s %lld..%lld ms", mode == TLosslessMode::Select ? "select" : "delete",
+                                (long long)marks.StartMs, (long long)marks.EndMs));
+            ASSERT_NO_FATAL_FAILURE(Cut(input, mode, marks, output));
+            int64_t from = Samples(marks.StartMs, whole.SampleRate);
+            int64_t to = std::min(whole.Frames(), Samples(marks.EndMs, whole.SampleRate));
+            std::vector<float> want(whole.Samples.begin() + from * whole.Channels, whole.Samples.begin() + to * whole.Channels);
+            if (mode == TLosslessMode::Delete) {
+                want.assign(whole.Samples.begin(), whole.Samples.begin() + from * whole.Channels);
+                want.insert(want.end(), whole.Samples.begin() + to * whole.Channels, whole.Samples.end());
+            }
+            TDecodedAudio cut = DecodeAudioFile(output);
+            EXPECT_TRUE(cut.Samples == want) << cut.Frames() << " samples of " << want.size() / whole.Channels;
+            TFlacInfo info;
+            auto blocks = FlacBlocks(output, info);
+            EXPECT_EQ(info.TotalSamples, int64_t(want.size()) / whole.Channels);
+            ASSERT_EQ(blocks.size(), inputBlocks.size());
+            EXPECT_EQ(std::vector<uint8_t>(blocks[0].second.begin() + 18, blocks[0].second.end()), std::vector<uint8_t>(16, 0));
+            for (size_t i = 1; i < blocks.size(); ++i)
+                EXPECT_TRUE(blocks[i] == inputBlocks[i]) << "block " << i;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, LosslessFlac,
+                         ::testing::Values(TOggCase{"Tagged", [] { return TaggedMediaFile(TMediaFormat::Flac); }},
+                                           TOggCase{"SixChannels",
+                                                    [] {
+                                                        return TestMediaFile({TMediaFormat::Flac, 6.0, 44100, 6});
+                                                    }}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- ADTS AAC, WMA, M4A --------------------------------------------------------------------------
+
+struct TFileTags {
+    std::map<std::string, std::string> Tags; // the file's and its audio stream's
+    int Pictures = 0;
+};
+
+TFileTags ReadTags(const std::string& path) {
+    TFileTags facts;
+    AVFormatContext* raw = nullptr;
+    if (OpenMediaInput(&raw, LocalMediaName(path), nullptr, nullptr) < 0) return facts;
+    TInputContextPtr input(raw);
+    FindMediaStreamInfo(raw);
+    auto collect = [&](const AVDictionary* dict) {
+        const AVDictionaryEntry* e = nullptr;
+        while ((e = av::av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX)))
+            facts.Tags[LowerCase(e->key)] = e->value;
+    };
+    collect(raw->metadata);
+    for (unsigned i = 0; i < raw->nb_streams; ++i) {
+        if (raw->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) ++facts.Pictures;
+        if (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) collect(raw->streams[i]->metadata);
+    }
+    return facts;
+}
+
+struct TFrameCase {
+    const char* Name;
+    std::string (*Input)();
+    int FrameSamples; // of a decoded frame
+    bool ExactStart;  // the container skips the samples before the start mark
+};
+
+class LosslessFrameCopy : public LosslessTest, public ::testing::WithParamInterface<TFrameCase> {};
+
+// Whole frames are copied from about one frame before the start mark (none before it where the
+// container says what to skip) to about one after the end mark; the check says how far that is,
+// the decoded cut lies there in the input's timeline, and the tags (and the picture) travel.
+TEST_P(LosslessFrameCopy, CopiesWholeFramesAndSaysHowFar) {
+    std::string input = GetParam().Input();
+    const TDecodedAudio& whole = DecodedInput(input);
+    int rate = whole.SampleRate;
+    double frameMs = GetParam().FrameSamples * 1000.0 / rate;
+    std::string output = Scratch(std::string(GetParam().Name) + MediaFormatExt(TMediaFormat::Wav16));
+    output = output.substr(0, output.size() - 4) + LowerCase(ExtractFileExt(input));
+    TLosslessCutter cutter;
+    TLosslessCheck check = cutter.Plan(input, TLosslessMode::Select, 1234, 2345);
+    ASSERT_EQ(check.Verdict, TLosslessVerdict::Possible) << check.Reason;
+    EXPECT_FALSE(check.SampleExact);
+    if (GetParam().ExactStart) {
+        EXPECT_EQ(check.StartOffsetMs, 0.0);
+    } else {
+        EXPECT_LE(check.StartOffsetMs, 0.0);
+        EXPECT_GT(check.StartOffsetMs, -2 * frameMs);
+    }
+    EXPECT_GE(check.EndOffsetMs, 0.0);
+    EXPECT_LT(check.EndOffsetMs, 2 * frameMs);
+    ASSERT_TRUE(cutter.Write(output)) << cutter.LastError;
+
+    TDecodedAudio cut = DecodeAudioFile(output);
+    int64_t from = Samples(1234, rate) + int64_t(std::lround(check.StartOffsetMs * rate / 1000.0));
+    int64_t to = Samples(2345, rate) + int64_t(std::lround(check.EndOffsetMs * rate / 1000.0));
+    EXPECT_NEAR(double(cut.Frames()), double(to - from), rate / 1000.0);
+    // (WMA's times are whole milliseconds.)
+    EXPECT_NEAR(double(FindOffsetInSource(whole, cut, GetParam().FrameSamples, from, 4000)), double(from), rate / 1000.0);
+
+    TFileTags source = ReadTags(input), copy = ReadTags(output);
+    EXPECT_EQ(copy.Pictures, source.Pictures);
+    for (const auto& [key, value] : TestTags()) {
+        if (source.Tags.count(key)) {
+            EXPECT_EQ(copy.Tags[key], value) << key;
+        }
+    }
+    EXPECT_EQ(cutter.Plan(input, TLosslessMode::Delete, 1234, 2345).Verdict, TLosslessVerdict::NotAvailable);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, LosslessFrameCopy,
+    ::testing::Values(
+        TFrameCase{"Adts", [] { return TestMediaFile({TMediaFormat::Aac, 4.0, 44100, 2, 128000}); }, 1024, false},
+        TFrameCase{"Wma", [] { return TaggedMediaFile(TMediaFormat::Wma); }, 2048, false},
+        TFrameCase{"M4a", [] { return TaggedMediaFile(TMediaFormat::M4a); }, 1024, true}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- WAV ---------------------------------------------------------------------------------------
 

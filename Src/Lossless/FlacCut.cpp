@@ -1,0 +1,393 @@
+// Lossless FLAC cuts: the frames wholly inside the marks (select) or outside them (delete) are copied
+// (renumbered: the cut is a variable-block-size stream from sample 0), the partial frames at either end are
+// decoded and their marked samples written verbatim, so the cut holds exactly the marked samples. The stream
+// information gets the new length (its MD5 cleared); tags, pictures and the other metadata are copied, the
+// seek table and cue sheet (whose positions no longer hold) dropped.
+#include "FFPtr.h"
+#include "FlacFrames.h"
+#include "LosslessFormats.h"
+#include "LosslessTexts.h"
+#include "MyUtils.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int kSeekTable = 3, kCueSheet = 5;
+constexpr int kVerbatimBlock = 4096; // samples per frame of the verbatim parts
+constexpr int kMinBlock = 16;        // the smallest frame but the last
+
+TLosslessCheck Verdict(TLosslessVerdict verdict, const std::string& reason) {
+    TLosslessCheck check;
+    check.Verdict = verdict;
+    check.Reason = reason;
+    return check;
+}
+
+// A stretch [Start, End) of the input's samples: partial frames at either end decoded, the
+// frames between copied.
+struct TFlacPiece {
+    std::vector<TFlacFrame> Head; // decoded: their samples from Start on
+    TFlacFrame CopyFirst;         // the first of CopyCount frames copied
+    int64_t CopyCount = 0;
+    TFlacFrame AfterFirst;      // the frame after CopyFirst, when CopyCount > 1
+    TFlacFrame Tail;            // decoded: its samples before End (BlockSize 0: none)
+    int64_t Start = 0, End = 0; // sample numbers of the input's frames
+};
+
+class TFlacPlan : public TLosslessPlan {
+public:
+    bool Write(const std::string& output, std::string& error) override;
+
+    std::string Input;
+    TFlacInfo Info;
+    std::vector<TFlacBlock> Blocks; // kept, in their order
+    std::vector<uint8_t> StreamInfo;
+    int64_t Id3Bytes = 0;
+    int64_t AudioEnd = 0;
+    std::vector<TFlacPiece> Pieces;
+
+private:
+    bool DecodeFrames(TByteReader& in, const std::vector<TFlacFrame>& frames, std::vector<int32_t>& pcm,
+                      std::string& error);
+    void AddVerbatim(const std::vector<int32_t>& pcm, int64_t from, int64_t count);
+    void FlushVerbatim(TByteWriter& out);
+    void WriteMetadata(TByteReader& in, TByteWriter& out, bool& copied);
+    bool WritePiece(TByteReader& in, TByteWriter& out, const TFlacPiece& piece, std::string& error);
+    bool CopyFrames(TByteReader& in, TByteWriter& out, const TFlacPiece& piece);
+    void NoteFrame(int samples);
+
+    const TFlacFrame* FModel = nullptr;
+    std::vector<int32_t> FVerbatim; // decoded samples waiting to be written (interleaved)
+    int64_t FWritten = 0;           // samples written
+    int FMinBlock = 0, FMaxBlock = 0, FLastBlock = 0;
+};
+
+std::string ErrorText(int code) {
+    char text[128] = {};
+    av::av_strerror(code, text, sizeof text);
+    return text;
+}
+
+bool TFlacPlan::DecodeFrames(TByteReader& in, const std::vector<TFlacFrame>& frames,
+                             std::vector<int32_t>& pcm, std::string& error) {
+    const AVCodec* codec = av::avcodec_find_decoder(AV_CODEC_ID_FLAC);
+    TCodecContextPtr context(codec ? av::avcodec_alloc_context3(codec) : nullptr);
+    if (!context) {
+        error = "no FLAC decoder";
+        return false;
+    }
+    context->extradata =
+        static_cast<uint8_t*>(av::av_mallocz(StreamInfo.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!context->extradata) {
+        error = "out of memory";
+        return false;
+    }
+    std::memcpy(context->extradata, StreamInfo.data(), StreamInfo.size());
+    context->extradata_size = int(StreamInfo.size());
+    int rc = av::avcodec_open2(context.get(), codec, nullptr);
+    TPacketPtr packet(av::av_packet_alloc());
+    TFramePtr frame(av::av_frame_alloc());
+    if (rc < 0 || !packet || !frame) {
+        error = rc < 0 ? ErrorText(rc) : "out of memory";
+        return false;
+    }
+    pcm.clear();
+    for (const TFlacFrame& f : frames) {
+        if (av::av_new_packet(packet.get(), int(f.Bytes)) < 0 ||
+            !in.Read(f.Offset, size_t(f.Bytes), packet->data)) {
+            error = "a frame at the cut cannot be read";
+            return false;
+        }
+        rc = av::avcodec_send_packet(context.get(), packet.get());
+        av::av_packet_unref(packet.get());
+        size_t before = pcm.size();
+        while (rc >= 0 && (rc = av::avcodec_receive_frame(context.get(), frame.get())) >= 0) {
+            auto format = AVSampleFormat(frame->format);
+            bool wide = format == AV_SAMPLE_FMT_S32 || format == AV_SAMPLE_FMT_S32P;
+            bool planar = av::av_sample_fmt_is_planar(format) != 0;
+            int shift = (wide ? 32 : 16) - Info.BitsPerSample;
+            for (int i = 0; i < frame->nb_samples; ++i)
+                for (int c = 0; c < Info.Channels; ++c) {
+                    int index = planar ? i : i * Info.Channels + c;
+                    const uint8_t* plane = frame->extended_data[planar ? c : 0];
+                    int32_t v = wide ? reinterpret_cast<const int32_t*>(plane)[index]
+                                     : reinterpret_cast<const int16_t*>(plane)[index];
+                    pcm.push_back(shift > 0 ? v >> shift : v);
+                }
+            av::av_frame_unref(frame.get());
+        }
+        if (pcm.size() - before != size_t(f.BlockSize) * size_t(Info.Channels)) {
+            error = "a frame at the cut cannot be decoded";
+            return false;
+        }
+    }
+    return true;
+}
+
+void TFlacPlan::AddVerbatim(const std::vector<int32_t>& pcm, int64_t from, int64_t count) {
+    FVerbatim.insert(FVerbatim.end(), pcm.begin() + from * Info.Channels,
+                     pcm.begin() + (from + count) * Info.Channels);
+}
+
+// Writes the waiting samples in frames of at most kVerbatimBlock samples; a remainder too short
+// for a frame joins the one before.
+void TFlacPlan::FlushVerbatim(TByteWriter& out) {
+    int64_t count = int64_t(FVerbatim.size()) / Info.Channels, from = 0;
+    while (count > 0) {
+        int64_t n = std::min<int64_t>(count, kVerbatimBlock);
+        if (count - n > 0 && count - n < kMinBlock) n = count;
+        std::vector<int32_t> part(FVerbatim.begin() + from * Info.Channels,
+                                  FVerbatim.begin() + (from + n) * Info.Channels);
+        std::vector<uint8_t> frame = VerbatimFlacFrame(Info, *FModel, part, int(n), FWritten);
+        out.Write(frame.data(), frame.size());
+        NoteFrame(int(n));
+        from += n;
+        count -= n;
+    }
+    FVerbatim.clear();
+}
+
+// The block sizes for the stream information: the smallest but the last frame's, the largest.
+void TFlacPlan::NoteFrame(int samples) {
+    if (FLastBlock > 0) FMinBlock = FMinBlock == 0 ? FLastBlock : std::min(FMinBlock, FLastBlock);
+    FMaxBlock = std::max(FMaxBlock, samples);
+    FLastBlock = samples;
+    FWritten += samples;
+}
+
+// The frames between the partial ones, renumbered to follow the samples written before them.
+bool TFlacPlan::CopyFrames(TByteReader& in, TByteWriter& out, const TFlacPiece& piece) {
+    TFlacFrameWalk walk(in, Info);
+    walk.AudioEnd = AudioEnd;
+    TFlacFrame frame = piece.CopyFirst;
+    std::vector<uint8_t> bytes;
+    if (piece.CopyCount > 0) FlushVerbatim(out);
+    for (int64_t n = 0; n < piece.CopyCount; ++n) {
+        TFlacFrame current = frame;
+        bool next = walk.Next(frame);
+        current.Bytes = next ? frame.Offset - current.Offset : AudioEnd - current.Offset;
+        bytes.resize(size_t(current.Bytes));
+        if ((!next && n + 1 < piece.CopyCount) || !in.Read(current.Offset, bytes.size(), bytes.data()))
+            return false;
+        std::vector<uint8_t> renumbered = RenumberFlacFrame(bytes, current, FWritten);
+        out.Write(renumbered.data(), renumbered.size());
+        NoteFrame(current.BlockSize);
+    }
+    return true;
+}
+
+void TFlacPlan::WriteMetadata(TByteReader& in, TByteWriter& out, bool& copied) {
+    copied = copied && CopyBytes(in, 0, Id3Bytes, out);
+    out.Write("fLaC", 4);
+    for (size_t i = 0; i < Blocks.size(); ++i) {
+        const TFlacBlock& block = Blocks[i];
+        uint8_t h[4] = {uint8_t((i + 1 == Blocks.size() ? 0x80 : 0) | block.Type), uint8_t(block.Size >> 16),
+                        uint8_t(block.Size >> 8), uint8_t(block.Size)};
+        out.Write(h, 4);
+        if (i == 0)
+            out.Write(StreamInfo.data(), StreamInfo.size()); // rewritten with the cut's figures at the end
+        else
+            copied = copied && CopyBytes(in, block.Offset + 4, block.Offset + 4 + block.Size, out);
+    }
+}
+
+bool TFlacPlan::WritePiece(TByteReader& in, TByteWriter& out, const TFlacPiece& piece, std::string& error) {
+    std::vector<int32_t> pcm;
+    if (!piece.Head.empty()) {
+        if (!DecodeFrames(in, piece.Head, pcm, error)) return false;
+        int64_t headEnd = std::min(piece.End, piece.Head.back().FirstSample + piece.Head.back().BlockSize);
+        AddVerbatim(pcm, piece.Start - piece.Head[0].FirstSample, headEnd - piece.Start);
+    }
+    if (!CopyFrames(in, out, piece)) {
+        error = "the input changed while it was copied";
+        return false;
+    }
+    if (piece.Tail.BlockSize > 0) {
+        if (!DecodeFrames(in, {piece.Tail}, pcm, error)) return false;
+        AddVerbatim(pcm, 0, piece.End - piece.Tail.FirstSample);
+    }
+    return true;
+}
+
+bool TFlacPlan::Write(const std::string& output, std::string& error) {
+    TByteReader in;
+    TByteWriter out;
+    if (!in.Open(Input, error) || !out.Open(output, error)) return false;
+    bool copied = true;
+    WriteMetadata(in, out, copied);
+    int64_t streamInfoAt = Id3Bytes + 8;
+    FWritten = 0;
+    FMinBlock = FMaxBlock = FLastBlock = 0;
+    const TFlacPiece& first = Pieces[0];
+    FModel = !first.Head.empty() ? &first.Head[0] : first.CopyCount > 0 ? &first.CopyFirst : &first.Tail;
+    for (const TFlacPiece& piece : Pieces)
+        if (!WritePiece(in, out, piece, error)) {
+            std::string ignored;
+            out.Close(ignored);
+            return false;
+        }
+    FlushVerbatim(out);
+    TFlacInfo info = Info;
+    info.MinBlock = FMinBlock > 0 ? FMinBlock : FLastBlock;
+    info.MaxBlock = FMaxBlock;
+    info.TotalSamples = FWritten;
+    std::vector<uint8_t> streamInfo = FlacStreamInfo(info);
+    out.WriteAt(streamInfoAt, streamInfo.data(), streamInfo.size());
+    bool closed = out.Close(error);
+    if (!copied && closed) error = "the input changed while it was copied";
+    return copied && closed;
+}
+
+class TFlacPlanner {
+public:
+    TFlacPlanner(TFlacPlan& plan, TByteReader& reader)
+        : FPlan(plan), FReader(reader), FWalk(reader, plan.Info) {}
+    TLosslessCheck Run(TLosslessMode mode, int64_t startMs, int64_t endMs);
+
+private:
+    TLosslessCheck ReadLayout();
+    void Fetch();
+    void Step();
+    bool PlanPiece(int64_t start, int64_t end);
+    void JoinShortEnd();
+
+    TFlacPlan& FPlan;
+    TByteReader& FReader;
+    TFlacFrameWalk FWalk;
+    int64_t FAudio = 0;
+    TFlacFrame FCurrent, FNext; // the frame the walk is on (its size known) and the one after it
+    bool FHasNext = false;
+};
+
+TLosslessCheck TFlacPlanner::ReadLayout() {
+    std::string reason;
+    std::vector<TFlacBlock> blocks;
+    if (!ReadFlacMetadata(FReader, FPlan.Info, blocks, FPlan.Id3Bytes, FAudio, reason))
+        return Verdict(TLosslessVerdict::Refused, Format(LosslessText::kBadFlac, reason.c_str()));
+    FPlan.StreamInfo.resize(34);
+    FReader.Read(blocks[0].Offset + 4, 34, FPlan.StreamInfo.data());
+    for (const TFlacBlock& block : blocks)
+        if (block.Type != kSeekTable && block.Type != kCueSheet) FPlan.Blocks.push_back(block);
+    uint8_t tag[3];
+    FPlan.AudioEnd = FReader.Size();
+    if (FReader.Size() >= 128 && FReader.Read(FReader.Size() - 128, 3, tag) &&
+        std::memcmp(tag, "TAG", 3) == 0)
+        FPlan.AudioEnd -= 128;
+    FWalk.AudioEnd = FPlan.AudioEnd;
+    if (!FWalk.Find(FAudio, -1, FCurrent))
+        return Verdict(TLosslessVerdict::Refused,
+                       Format(LosslessText::kBadFlac, "no frame header was found"));
+    Fetch();
+    return Verdict(TLosslessVerdict::Possible, "");
+}
+
+// Finds the frame after FCurrent, which gives FCurrent's size.
+void TFlacPlanner::Fetch() {
+    FNext = FCurrent;
+    FHasNext = FWalk.Next(FNext);
+    FCurrent.Bytes = FHasNext ? FNext.Offset - FCurrent.Offset : FPlan.AudioEnd - FCurrent.Offset;
+}
+
+void TFlacPlanner::Step() {
+    FCurrent = FNext;
+    Fetch();
+}
+
+// Plans the piece [start, end) (lowered to the stream's end), walking forward to it; the walk
+// stays on the piece's last frame. False when the piece holds no samples.
+bool TFlacPlanner::PlanPiece(int64_t start, int64_t end) {
+    auto frameEnd = [](const TFlacFrame& f) { return f.FirstSample + f.BlockSize; };
+    while (frameEnd(FCurrent) <= start && FHasNext)
+        Step();
+    // The first three frames of the piece (for the head and the first copied one) and the last.
+    TFlacFrame leading[3], last;
+    int64_t count = 0;
+    while (true) {
+        if (frameEnd(FCurrent) > start) {
+            if (count < 3) leading[count] = FCurrent;
+            last = FCurrent;
+            ++count;
+        }
+        if (frameEnd(FCurrent) >= end || !FHasNext) break;
+        Step();
+    }
+    if (count == 0) return false;
+    end = std::min(end, frameEnd(last));
+    if (end <= start) return false;
+    TFlacPiece piece;
+    // The head: the first frame when the start lies inside it, with the next when too few of its
+    // samples are left for a frame; the tail: the last frame when the end lies inside it.
+    int64_t i = 0;
+    if (leading[0].FirstSample < start) {
+        piece.Head.push_back(leading[i++]);
+        if (frameEnd(leading[0]) - start < kMinBlock && i < count) piece.Head.push_back(leading[i++]);
+    }
+    int64_t copyEnd = count;
+    if (copyEnd > i && frameEnd(last) > end) {
+        piece.Tail = last;
+        --copyEnd;
+    }
+    piece.CopyCount = copyEnd - i;
+    if (piece.CopyCount > 0) piece.CopyFirst = leading[i];
+    if (piece.CopyCount > 1) piece.AfterFirst = leading[i + 1];
+    piece.Start = start;
+    piece.End = end;
+    FPlan.Pieces.push_back(piece);
+    return true;
+}
+
+// Only the last frame may be shorter than kMinBlock: when the first piece ends in fewer decoded
+// samples and the second begins with a copied frame, that frame is decoded to join them.
+void TFlacPlanner::JoinShortEnd() {
+    if (FPlan.Pieces.size() != 2) return;
+    const TFlacPiece& a = FPlan.Pieces[0];
+    TFlacPiece& b = FPlan.Pieces[1];
+    int64_t pending = a.Tail.BlockSize > 0 ? a.End - a.Tail.FirstSample
+                      : a.CopyCount == 0   ? a.End - a.Start
+                                           : 0;
+    if (pending == 0 || pending >= kMinBlock || !b.Head.empty() || b.CopyCount == 0) return;
+    b.Head.push_back(b.CopyFirst);
+    if (--b.CopyCount > 0) b.CopyFirst = b.AfterFirst;
+}
+
+TLosslessCheck TFlacPlanner::Run(TLosslessMode mode, int64_t startMs, int64_t endMs) {
+    TLosslessCheck check = ReadLayout();
+    if (check.Verdict != TLosslessVerdict::Possible) return check;
+    int64_t origin = FCurrent.FirstSample; // decoded sample 0
+    int64_t start = MarkToSamples(startMs, FPlan.Info.SampleRate) + origin;
+    int64_t end = MarkToSamples(endMs, FPlan.Info.SampleRate) + origin;
+    int64_t streamEnd = FPlan.Info.TotalSamples > 0 ? origin + FPlan.Info.TotalSamples : INT64_MAX;
+    end = std::min(end, streamEnd);
+    if (end <= start) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    if (mode == TLosslessMode::Select) {
+        PlanPiece(start, end);
+    } else {
+        if (start > origin) PlanPiece(origin, start);
+        if (end < streamEnd) PlanPiece(end, streamEnd);
+        JoinShortEnd();
+    }
+    if (FWalk.Lost)
+        return Verdict(TLosslessVerdict::Refused,
+                       Format(LosslessText::kBadFlac, "a frame header is damaged"));
+    if (FPlan.Pieces.empty()) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    return check;
+}
+
+} // namespace
+
+std::unique_ptr<TLosslessPlan> PlanFlacCut(const std::string& input, TLosslessMode mode, int64_t startMs,
+                                           int64_t endMs, TLosslessCheck& check) {
+    auto plan = std::make_unique<TFlacPlan>();
+    plan->Input = input;
+    TByteReader reader;
+    std::string error;
+    if (!reader.Open(input, error)) {
+        check = Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
+        return nullptr;
+    }
+    TFlacPlanner planner(*plan, reader);
+    check = planner.Run(mode, startMs, endMs);
+    if (check.Verdict != TLosslessVerdict::Possible) return nullptr;
+    return plan;
+}
