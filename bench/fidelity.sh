@@ -2,7 +2,8 @@
 # Cut fidelity per format: clipwell-cut against the ffmpeg command line re-encoding the same cut,
 # both measured in one run with an independent decoder (the ffmpeg command line) and
 # cross-correlation against the decoded input. Select 5 s..12 s and delete 5 s..12 s of a 20 s
-# file with tags (and a cover picture where the container holds one). Errors in ms.
+# file with tags (and a cover picture where the container holds one). Errors in ms; "length
+# stated" is what the select's output claims in its headers.
 #   bench/fidelity.sh [build dir [FORMAT...]]     (formats by name, e.g. WMA OGG; default all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,7 +29,7 @@ print(base64.b64encode(block).decode())
 PY
 )
 
-# name ext encoder-arguments rate cover(stream|comment|none)
+# name ext output-arguments rate cover(stream|comment|none); ADTS writes its ID3v2 tag only when asked
 formats=(
     "MP3 mp3 -c:a,libmp3lame,-b:a,128k 44100 stream"
     "OGG ogg -c:a,libvorbis,-b:a,128k 44100 comment"
@@ -37,7 +38,7 @@ formats=(
     "WAV wav -c:a,pcm_s16le 44100 none"
     "FLAC flac -c:a,flac 44100 stream"
     "M4A m4a -c:a,aac,-b:a,128k 44100 stream"
-    "AAC aac -c:a,aac,-b:a,128k 44100 none"
+    "AAC aac -c:a,aac,-b:a,128k,-write_id3v2,1 44100 none"
 )
 
 ms() { awk -v a="$1" -v b="$2" -v r="$3" 'BEGIN { if (a == "none") print "n/a"; else printf "%+.2f", (a - b) * 1000.0 / r }'; }
@@ -51,10 +52,17 @@ tags() {
     listing=$(ffprobe -v error -show_entries format_tags=title:stream_tags=title -of csv=p=0 "$1")
     [[ $listing == *Fidelity* ]] && echo yes || echo no
 }
+# The length the file states (its stream's, else the container's), in seconds.
+stated() {
+    local d
+    d=$(ffprobe -v error -select_streams a:0 -show_entries stream=duration -of csv=p=0 "$1")
+    [[ $d =~ ^[0-9.]+$ ]] || d=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$1")
+    echo "$d"
+}
 pictures() { ffprobe -v error -show_entries stream_disposition=attached_pic -of csv=p=0 "$1" | grep -c '^1' || true; }
 
-printf "| format | tool | select start | select length | delete: first part | delete: after the seam | tags | cover |\n"
-printf "|---|---|---|---|---|---|---|---|\n"
+printf "| format | tool | select start | select length | length stated | delete: first part | delete: after the seam | tags | cover |\n"
+printf "|---|---|---|---|---|---|---|---|---|\n"
 for spec in "${formats[@]}"; do
     read -r name ext args rate cover <<<"$spec"
     [ "$only" = "  " ] || [[ $only == *" $name "* ]] || continue
@@ -88,9 +96,10 @@ for spec in "${formats[@]}"; do
         l=$(( $(length "$work/in.f32" "$work/sel.f32") ))
         h=$(offset "$work/in.f32" "$work/del.f32" $((5 * rate - 12000)) 0)
         t=$(offset "$work/in.f32" "$work/del.f32" $((5 * rate + 2048)) $((7 * rate)))
+        st=$(awk -v d="$(stated "$work/$tool-sel.$ext")" 'BEGIN { printf "%+.2f", (d - 7) * 1000.0 }')
         tk="$(tags "$work/$tool-sel.$ext")/$(tags "$work/$tool-del.$ext")"
         pk="$(pictures "$work/$tool-sel.$ext")/$(pictures "$work/$tool-del.$ext") of $inpics"
-        printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n" "$name" "$label" "$(ms "$s" $((5 * rate)) "$rate")" \
-            "$(ms "$l" $((7 * rate)) "$rate")" "$(ms "$h" 0 "$rate")" "$(ms "$t" $((7 * rate)) "$rate")" "$tk" "$pk"
+        printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n" "$name" "$label" "$(ms "$s" $((5 * rate)) "$rate")" \
+            "$(ms "$l" $((7 * rate)) "$rate")" "$st" "$(ms "$h" 0 "$rate")" "$(ms "$t" $((7 * rate)) "$rate")" "$tk" "$pk"
     done
 done
