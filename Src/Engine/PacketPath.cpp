@@ -2,6 +2,7 @@
 // audio placed on the output timeline to the sample, cut at the start and at the recording
 // time, and handed to every output stream it feeds; every written packet goes through the
 // bitstream filters and the muxer. Conversion thread.
+#include "DecodedPlacement.h"
 #include "FFmpeg.h"
 #include "FFmpegLogger.h"
 #include "RunState.h"
@@ -52,30 +53,13 @@ int64_t SamplesBefore(const TSampleClock& c, int64_t boundaryUs) {
     return Clamp64(CeilDiv(num, den));
 }
 
-// The length of one WMA frame at `rate` (the codec's fixed block length; a packet holds one or
-// more of them).
-int WmaFrameLength(AVCodecID codec, int rate) {
-    if (rate <= 16000) return 512;
-    if (rate <= 22050 || (rate <= 32000 && codec == AV_CODEC_ID_WMAV1)) return 1024;
-    return 2048;
-}
-
-// Samples from the frame's stamp to its first sample. The WMA decoder hands out a frame's audio
-// under the stamp of the packet two frames later (its first frame only primes the transform), so
-// decoded WMA is placed two frames before its stamp, on the frame grid of the stream's start: the
-// container's millisecond stamps are snapped first, the plain shift would leave up to a
-// millisecond. `pts` is moved to the stream's start, which the result counts from.
+// Samples from the frame's stamp to its first sample, for decoders whose stamps lie later than
+// their audio (WMA); `pts` is then moved to the stream's start, which the result counts from.
 int64_t StampLead(const TInputStreamState& ist, const AVFrame* frame, int64_t& pts) {
-    const AVCodecID codec = ist.Stream->codecpar->codec_id;
-    if (codec != AV_CODEC_ID_WMAV1 && codec != AV_CODEC_ID_WMAV2) return 0;
-    const int n = WmaFrameLength(codec, frame->sample_rate);
-    if (frame->nb_samples % n != 0) return 0;
-    const AVRational tb = ist.Stream->time_base;
-    const int64_t origin = ist.Stream->start_time != AV_NOPTS_VALUE ? ist.Stream->start_time : 0;
-    int64_t fromOrigin = av::av_rescale_q(pts - origin, tb, AVRational{1, frame->sample_rate});
-    int64_t frames = fromOrigin >= 0 ? (fromOrigin + n / 2) / n : -((-fromOrigin + n / 2) / n);
-    pts = origin;
-    return (frames - 2) * n;
+    int64_t samples = 0;
+    if (!DecodedFrameStart(*ist.Stream, *frame, pts, samples)) return 0;
+    pts = ist.Stream->start_time != AV_NOPTS_VALUE ? ist.Stream->start_time : 0;
+    return samples;
 }
 
 // Places a decoded frame on the stream's sample clock. Decoded audio is continuous, so once the

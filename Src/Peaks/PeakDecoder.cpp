@@ -4,6 +4,7 @@
 
 #include "BinWriter.h"
 
+#include "DecodedPlacement.h"
 #include "FFUtils.h"
 #include "MyUtils.h"
 #include "UnicodeProtocol.h"
@@ -200,6 +201,10 @@ bool TPeakDecoder::PlaceFrame() {
     int64_t pos = ts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
                                        : av::av_rescale_q(ts - FOriginTs, FStream->time_base,
                                                           AVRational{1, FFacts.SampleRate});
+    int64_t start = 0; // a decoder whose stamps lie later than its audio (WMA)
+    if (pos != AV_NOPTS_VALUE && frame.sample_rate == FFacts.SampleRate &&
+        DecodedFrameStart(*FStream, frame, ts, start))
+        pos = start;
     if (!FPlaced) {
         if (pos == AV_NOPTS_VALUE) return false;
         FNextFrame = pos;

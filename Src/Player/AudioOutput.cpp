@@ -2,12 +2,14 @@
 // from the queue and converts them to signed 16-bit samples, and the audio clock. The callback
 // never waits for another thread and allocates nothing once playing: it counts its failures for
 // the play thread to report, and a converter for a new source format is built on the read thread.
+#include "DecodedPlacement.h"
 #include "FFmpegLogger.h"
 #include "MediaApi.h"
 #include "Playback.h"
 #include "PlayerTexts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 using namespace PlayerTexts;
@@ -152,6 +154,20 @@ void TPlayback::AudioCallback(uint8_t* stream, int length) {
                        std::memory_order_relaxed);
 }
 
+// Where a decoded block begins, in seconds on the stream's timeline (NaN: it has no stamp). The
+// clock is the decoded audio's own, so a mark taken where something is heard is where a cut of
+// the same place begins.
+double TPlayback::FrameStartSeconds(const AVFrame& frame) const {
+    int64_t pts = frame.pts != AV_NOPTS_VALUE ? frame.pts : frame.best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE) return std::nan("");
+    int64_t samples = 0;
+    if (FAudioStream && DecodedFrameStart(*FAudioStream, frame, pts, samples)) {
+        int64_t origin = FAudioStream->start_time != AV_NOPTS_VALUE ? FAudioStream->start_time : 0;
+        return origin * av_q2d(FAudioStream->time_base) + double(samples) / frame.sample_rate;
+    }
+    return pts * av_q2d(FDecoder->pkt_timebase);
+}
+
 int TPlayback::DecodeAudioFrame() {
     AVCodecContext* decoder = FDecoder.get();
     AVFrame* frame = FDecodedFrame.get();
@@ -171,11 +187,11 @@ int TPlayback::DecodeAudioFrame() {
             int bytes = ConvertFrame(frame);
             FFrameHeld = bytes == kWaitForConverter;
             if (FFrameHeld) return -1; // silence until the read thread has built its converter
-            int64_t pts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
+            double start = FrameStartSeconds(*frame);
             av::av_frame_unref(frame);
             if (bytes <= 0) continue; // this block is lost; the next one may convert
             // A block with a timestamp sets the clock; one without continues from the last.
-            if (pts != AV_NOPTS_VALUE) FAudioClock = pts * av_q2d(decoder->pkt_timebase);
+            if (!std::isnan(start)) FAudioClock = start;
             FAudioClock += double(bytes) / (2.0 * Channels * SampleRate);
             FAudioStarved.store(false, std::memory_order_relaxed);
             return bytes;

@@ -133,6 +133,7 @@ private:
     void CloseAudioOutput();
     void AudioCallback(uint8_t* stream, int length);
     int DecodeAudioFrame();
+    double FrameStartSeconds(const AVFrame& frame) const;
     int ConvertFrame(const AVFrame* frame);
     uint8_t* Reserve(std::vector<uint8_t>& buffer, size_t bytes);
 

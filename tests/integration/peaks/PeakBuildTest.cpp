@@ -83,7 +83,7 @@ TEST_P(PeaksFormatTest, SummaryOfOneOrTwoThreadsEqualsTheDecodedMinMax) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, PeaksFormatTest,
                          ::testing::Values(TMediaFormat::Wav16, TMediaFormat::Mp3Cbr, TMediaFormat::Mp3Vbr,
-                                           TMediaFormat::Ogg, TMediaFormat::Aac));
+                                           TMediaFormat::Ogg, TMediaFormat::Aac, TMediaFormat::Wma));
 
 TEST_F(PeaksTest, BrokenFilesDrawWhatDecodesAndEmptyFilesFailWithTheOpenError) {
     TPeakBuilder builder;

@@ -1,0 +1,15 @@
+// Where a decoded audio frame begins on its stream's timeline, for the engine, the player and
+// the overview alike. Most decoders hand out a frame under the stamp of its first sample. The WMA
+// decoder does not: it gives a frame's audio the stamp of the packet two frames on (its first
+// frame only primes the transform), and the container rounds stamps to whole milliseconds.
+#pragma once
+
+#include <cstdint>
+
+struct AVFrame;
+struct AVStream;
+
+// Samples from the stream's start (its start_time, or 0) to the first sample of `frame`, whose
+// stamp is `pts` in the stream's time base, for decoders whose stamps lie later than their audio;
+// false for every other decoder (then the stamp holds as it is).
+bool DecodedFrameStart(const AVStream& stream, const AVFrame& frame, int64_t pts, int64_t& samples);
