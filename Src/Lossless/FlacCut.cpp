@@ -14,8 +14,9 @@
 namespace {
 
 constexpr int kSeekTable = 3, kCueSheet = 5;
-constexpr int kVerbatimBlock = 4096; // samples per frame of the verbatim parts
-constexpr int kMinBlock = 16;        // the smallest frame but the last
+constexpr int kVerbatimBlock = 4096;        // samples per frame of the verbatim parts
+constexpr int64_t kMaxFrameBytes = 1 << 20; // far above intact frames (4096 samples of 8 channels at 32 bits: 128 KiB)
+constexpr int kMinBlock = 16;               // the smallest frame but the last
 
 TLosslessCheck Verdict(TLosslessVerdict verdict, const std::string& reason) {
     TLosslessCheck check;
@@ -258,6 +259,7 @@ private:
     int64_t FAudio = 0;
     TFlacFrame FCurrent, FNext; // the frame the walk is on (its size known) and the one after it
     bool FHasNext = false;
+    bool FOversized = false; // a frame of the cut is larger than any intact one
 };
 
 TLosslessCheck TFlacPlanner::ReadLayout() {
@@ -300,12 +302,13 @@ bool TFlacPlanner::PlanPiece(int64_t start, int64_t end) {
     auto frameEnd = [](const TFlacFrame& f) { return f.FirstSample + f.BlockSize; };
     while (frameEnd(FCurrent) <= start && FHasNext)
         Step();
-    // The first three frames of the piece (for the head and the first copied one) and the last.
-    TFlacFrame leading[3], last;
+    // The first four frames of the piece (for the head and the first two copied ones) and the last.
+    TFlacFrame leading[4], last;
     int64_t count = 0;
     while (true) {
         if (frameEnd(FCurrent) > start) {
-            if (count < 3) leading[count] = FCurrent;
+            FOversized = FOversized || FCurrent.Bytes > kMaxFrameBytes;
+            if (count < 4) leading[count] = FCurrent;
             last = FCurrent;
             ++count;
         }
@@ -367,6 +370,10 @@ TLosslessCheck TFlacPlanner::Run(TLosslessMode mode, int64_t startMs, int64_t en
         if (end < streamEnd) PlanPiece(end, streamEnd);
         JoinShortEnd();
     }
+    if (FOversized)
+        return Verdict(TLosslessVerdict::Refused,
+                       Format(LosslessText::kBadFlac,
+                              "a frame is too large (damaged, or other data follows the audio)"));
     if (FWalk.Lost)
         return Verdict(TLosslessVerdict::Refused,
                        Format(LosslessText::kBadFlac, "a frame header is damaged"));

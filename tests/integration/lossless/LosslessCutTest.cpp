@@ -330,9 +330,10 @@ INSTANTIATE_TEST_SUITE_P(Streams, LosslessOgg,
                                                     [] { return TaggedMediaFile(TMediaFormat::OggOpus); }}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
-// A damaged page in the copied range is refused; a chained file is left to re-encoding once the
-// walk reaches its second stream.
-TEST_F(LosslessTest, OggThatCannotBeCopiedIsNotCopied) {
+// A damaged Ogg page in the copied range is refused, as are a FLAC whose frames are lost or
+// followed by other data; a chained Ogg file is left to re-encoding once the walk reaches its
+// second stream.
+TEST_F(LosslessTest, OggAndFlacThatCannotBeCopiedAreNotCopied) {
     std::vector<uint8_t> bytes = ReadAll(TestMediaFile({TMediaFormat::Ogg, 4.0}));
     std::vector<uint8_t> damaged = bytes;
     damaged[damaged.size() / 2] ^= 0x10;
@@ -346,8 +347,24 @@ TEST_F(LosslessTest, OggThatCannotBeCopiedIsNotCopied) {
         TLosslessVerdict Verdict;
         const char* Reason;
     };
+    std::vector<uint8_t> flac = ReadAll(TestMediaFile({TMediaFormat::Flac, 4.0}));
+    std::vector<uint8_t> junk(2 << 20, 0x11);
+    junk.insert(junk.begin(), flac.begin(), flac.end());
+    WriteAll(Scratch("junk.flac"), junk);
+    TByteReader reader;
+    TFlacInfo info;
+    std::vector<TFlacBlock> blocks;
+    int64_t id3 = 0, audio = 0;
+    std::string error;
+    ASSERT_TRUE(reader.Open(TestMediaFile({TMediaFormat::Flac, 4.0}), error));
+    ASSERT_TRUE(ReadFlacMetadata(reader, info, blocks, id3, audio, error)) << error;
+    WriteAll(Scratch("noframes.flac"), std::vector<uint8_t>(flac.begin(), flac.begin() + audio));
+    std::string noFrames = Format(LosslessText::kBadFlac, "no frame header was found");
+    std::string oversized = Format(LosslessText::kBadFlac, "a frame is too large (damaged, or other data follows the audio)");
     for (const TCase& c : {TCase{Scratch("damaged.ogg"), TLosslessVerdict::Refused, LosslessText::kOggDamaged},
-                           TCase{Scratch("chained.ogg"), TLosslessVerdict::NotAvailable, LosslessText::kOggMultiplexed}}) {
+                           TCase{Scratch("chained.ogg"), TLosslessVerdict::NotAvailable, LosslessText::kOggMultiplexed},
+                           TCase{Scratch("junk.flac"), TLosslessVerdict::Refused, oversized.c_str()},
+                           TCase{Scratch("noframes.flac"), TLosslessVerdict::Refused, noFrames.c_str()}}) {
         TLosslessCutter cutter;
         TLosslessCheck check = cutter.Plan(c.File, TLosslessMode::Select, 500, kToEnd);
         EXPECT_EQ(check.Verdict, c.Verdict) << c.File;
