@@ -14,9 +14,10 @@
 namespace {
 
 constexpr int kSeekTable = 3, kCueSheet = 5;
-constexpr int kVerbatimBlock = 4096;        // samples per frame of the verbatim parts
-constexpr int64_t kMaxFrameBytes = 1 << 20; // far above intact frames (4096 samples of 8 channels at 32 bits: 128 KiB)
-constexpr int kMinBlock = 16;               // the smallest frame but the last
+constexpr int kVerbatimBlock = 4096; // samples per frame of the verbatim parts
+constexpr int64_t kMaxFrameBytes =
+    1 << 20;                  // far above intact frames (4096 samples of 8 channels at 32 bits: 128 KiB)
+constexpr int kMinBlock = 16; // the smallest frame but the last
 
 TLosslessCheck Verdict(TLosslessVerdict verdict, const std::string& reason) {
     TLosslessCheck check;
@@ -250,6 +251,7 @@ private:
     TLosslessCheck ReadLayout();
     void Fetch();
     void Step();
+    void JumpTowards(int64_t sample);
     bool PlanPiece(int64_t start, int64_t end);
     void JoinShortEnd();
 
@@ -298,8 +300,37 @@ void TFlacPlanner::Step() {
 
 // Plans the piece [start, end) (lowered to the stream's end), walking forward to it; the walk
 // stays on the piece's last frame. False when the piece holds no samples.
+// Moves the walk forward to a frame shortly before the one holding `sample`, by bisecting the
+// bytes ahead: every frame header names its first sample. A header counts when the frame after
+// it continues the numbering.
+void TFlacPlanner::JumpTowards(int64_t sample) {
+    constexpr int64_t kClose = 64 << 10;
+    bool lost = FWalk.Lost;
+    int64_t lo = FCurrent.Offset, hi = FPlan.AudioEnd;
+    TFlacFrame best = FCurrent;
+    while (hi - lo > kClose) {
+        int64_t mid = lo + (hi - lo) / 2;
+        TFlacFrame found, after;
+        bool header = FWalk.Find(mid, -1, found) && found.Offset < hi;
+        after = found;
+        if (!header || !FWalk.Next(after)) {
+            hi = mid;
+        } else if (found.FirstSample <= sample && found.FirstSample > best.FirstSample) {
+            best = found;
+            lo = found.Offset;
+        } else {
+            hi = mid;
+        }
+    }
+    FWalk.Lost = lost; // looking ahead is not walking
+    if (best.Offset == FCurrent.Offset) return;
+    FCurrent = best;
+    Fetch();
+}
+
 bool TFlacPlanner::PlanPiece(int64_t start, int64_t end) {
     auto frameEnd = [](const TFlacFrame& f) { return f.FirstSample + f.BlockSize; };
+    if (frameEnd(FCurrent) <= start) JumpTowards(start);
     while (frameEnd(FCurrent) <= start && FHasNext)
         Step();
     // The first four frames of the piece (for the head and the first two copied ones) and the last.
