@@ -330,6 +330,42 @@ INSTANTIATE_TEST_SUITE_P(Streams, LosslessOgg,
                                                     [] { return TaggedMediaFile(TMediaFormat::OggOpus); }}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+// Packets of every lacing edge (empty, 255 multiples, spanning several pages) come back from the
+// pages written for them, with the granule of the page each ends and the stream's end on the last.
+TEST_F(LosslessTest, OggPagesCarryPacketsOfEverySize) {
+    const std::vector<size_t> sizes = {0, 1, 254, 255, 256, 510, 4095, 65025, 70000, 200000, 3};
+    std::string path = Scratch("pages.ogg"), error;
+    {
+        TByteWriter out;
+        ASSERT_TRUE(out.Open(path, error));
+        TOggPageWriter pages(out, 0x1234);
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            std::vector<uint8_t> packet(sizes[i], uint8_t(i + 1));
+            pages.Packet(packet.data(), packet.size(), int64_t(i) * 100);
+            if (i == 0) pages.Flush();
+        }
+        pages.Finish();
+        ASSERT_TRUE(out.Close(error));
+    }
+    TByteReader reader;
+    ASSERT_TRUE(reader.Open(path, error));
+    TOggPacketReader packets(reader);
+    TOggPacket packet;
+    size_t count = 0;
+    while (packets.Next(packet)) {
+        ASSERT_LT(count, sizes.size());
+        EXPECT_EQ(packet.Data, std::vector<uint8_t>(sizes[count], uint8_t(count + 1))) << count;
+        if (packet.Granule >= 0) {
+            EXPECT_EQ(packet.Granule, int64_t(count) * 100) << count;
+        }
+        EXPECT_EQ(packet.LastOnEos, count + 1 == sizes.size());
+        ++count;
+    }
+    EXPECT_EQ(count, sizes.size());
+    EXPECT_EQ(packets.Problem, "");
+    EXPECT_EQ(packets.Serial, 0x1234u);
+}
+
 // A damaged Ogg page in the copied range is refused, as are a FLAC whose frames are lost or
 // followed by other data; a chained Ogg file is left to re-encoding once the walk reaches its
 // second stream.
