@@ -241,7 +241,9 @@ bool TFlacFrameWalk::Find(int64_t offset, int64_t nextSample, TFlacFrame& frame)
     int64_t limit = std::min(end, offset + kSearchBytes);
     while (offset + 6 <= limit) {
         size_t available = 0;
-        const uint8_t* p = FReader.Peek(offset, size_t(limit - offset), available);
+        // Small requests keep the reader's window: a request past its end refills it.
+        const uint8_t* p =
+            FReader.Peek(offset, size_t(std::min<int64_t>(limit - offset, 64 << 10)), available);
         if (!p || available < 2) return false;
         const void* hit = std::memchr(p, 0xFF, available - 1);
         if (!hit) {
