@@ -16,13 +16,6 @@ constexpr int kSampleRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 2400
                                   22050, 16000, 12000, 11025, 8000,  7350};
 constexpr int kSamplesPerBlock = 1024;
 
-TLosslessCheck Verdict(TLosslessVerdict verdict, const std::string& reason) {
-    TLosslessCheck check;
-    check.Verdict = verdict;
-    check.Reason = reason;
-    return check;
-}
-
 struct TAdtsHeader {
     int Bytes = 0;   // the whole frame's
     int Samples = 0; // decoded from it

@@ -19,13 +19,6 @@ constexpr int64_t kMaxFrameBytes =
     1 << 20;                  // far above intact frames (4096 samples of 8 channels at 32 bits: 128 KiB)
 constexpr int kMinBlock = 16; // the smallest frame but the last
 
-TLosslessCheck Verdict(TLosslessVerdict verdict, const std::string& reason) {
-    TLosslessCheck check;
-    check.Verdict = verdict;
-    check.Reason = reason;
-    return check;
-}
-
 // A stretch [Start, End) of the input's samples: partial frames at either end decoded, the
 // frames between copied.
 struct TFlacPiece {

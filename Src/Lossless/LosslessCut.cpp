@@ -34,6 +34,13 @@ TByteFormat SniffFormat(const std::string& input) {
 
 } // namespace
 
+TLosslessCheck Verdict(TLosslessVerdict verdict, const std::string& reason) {
+    TLosslessCheck check;
+    check.Verdict = verdict;
+    check.Reason = reason;
+    return check;
+}
+
 int64_t MarkToSamples(int64_t ms, int64_t rate) {
     return (ms * rate + 500) / 1000;
 }

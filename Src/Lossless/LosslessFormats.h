@@ -9,6 +9,9 @@ struct TLosslessPlan {
     virtual bool Write(const std::string& output, std::string& error) = 0;
 };
 
+// A verdict with its reason (empty when Possible).
+TLosslessCheck Verdict(TLosslessVerdict verdict, const std::string& reason);
+
 // The marks in samples at `rate`, rounded to the nearest sample.
 int64_t MarkToSamples(int64_t ms, int64_t rate);
 

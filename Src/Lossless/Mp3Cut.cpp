@@ -94,10 +94,11 @@ bool TMp3Planner::WalkTo(int64_t index) {
 TLosslessCheck TMp3Planner::FindFirstFrame(int64_t wanted, int64_t& first) {
     first = 0;
     int64_t overlap = wanted - (FStream.Version == 1 ? 1 : 2);
-    if (overlap <= 0) return Mp3Verdict(TLosslessVerdict::Possible, "");
-    if (!WalkTo(overlap)) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    if (overlap <= 0) return Verdict(TLosslessVerdict::Possible, "");
+    if (!WalkTo(overlap)) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
     uint8_t head[6];
-    if (!FReader.Read(FWalk.Offset, 6, head)) return Mp3Verdict(TLosslessVerdict::Refused, LosslessText::kNoMp3Frames);
+    if (!FReader.Read(FWalk.Offset, 6, head))
+        return Verdict(TLosslessVerdict::Refused, LosslessText::kNoMp3Frames);
     int need = Mp3MainDataBegin(head, FWalk.Header);
     first = overlap;
     for (int i = FHistory.Count - 1; i >= 0 && need > 0; --i) {
@@ -105,8 +106,8 @@ TLosslessCheck TMp3Planner::FindFirstFrame(int64_t wanted, int64_t& first) {
         first = FHistory.Entries[i].Index;
     }
     // Back at the first frame the reservoir is empty by definition.
-    if (need > 0 && first != 0) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kLowBitRate);
-    return Mp3Verdict(TLosslessVerdict::Possible, "");
+    if (need > 0 && first != 0) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kLowBitRate);
+    return Verdict(TLosslessVerdict::Possible, "");
 }
 
 // Records the byte range, seek table and rate of the frames first..last; `last` is lowered when
@@ -120,7 +121,7 @@ TLosslessCheck TMp3Planner::CopyRange(int64_t first, int64_t last) {
     if (FIndex == first) firstOffset = FWalk.Offset;
     if (firstOffset < 0) {
         // The first frame lies behind the remembered ones only when the walk has not reached it.
-        if (!WalkTo(first)) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+        if (!WalkTo(first)) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
         firstOffset = FWalk.Offset;
     }
     FPlan.CopyFrom = firstOffset;
@@ -145,12 +146,12 @@ TLosslessCheck TMp3Planner::CopyRange(int64_t first, int64_t last) {
         }
         if (FIndex == last || !WalkTo(FIndex + 1)) break;
     }
-    if (lastIndex < first) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    if (lastIndex < first) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
     f.Frames = lastIndex - first + 1;
     for (; nextToc < 100; ++nextToc)
         f.TocOffsets[size_t(nextToc)] = f.TocOffsets[size_t(std::max(0, nextToc - 1))];
     f.AudioBytes = FPlan.CopyTo - FPlan.CopyFrom;
-    return Mp3Verdict(TLosslessVerdict::Possible, "");
+    return Verdict(TLosslessVerdict::Possible, "");
 }
 
 TLosslessCheck TMp3Planner::Run(int64_t startMs, int64_t endMs) {
@@ -161,14 +162,14 @@ TLosslessCheck TMp3Planner::Run(int64_t startMs, int64_t endMs) {
     int64_t rawStart = MarkToSamples(startMs, FStream.SampleRate) + layout.SkipRaw;
     int64_t rawEnd = MarkToSamples(endMs, FStream.SampleRate) + layout.SkipRaw;
     if (layout.EndRaw > 0) rawEnd = std::min(rawEnd, layout.EndRaw);
-    if (rawEnd <= rawStart) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    if (rawEnd <= rawStart) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
 
     int64_t first = 0;
     check = FindFirstFrame(rawStart / spf, first);
     if (check.Verdict != TLosslessVerdict::Possible) return check;
     int64_t delay = rawStart - first * spf - kMp3DecoderDelay;
-    if (delay < 0) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kStartInDecoderDelay);
-    if (delay > kMp3MaxTagDelay) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kLowBitRate);
+    if (delay < 0) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kStartInDecoderDelay);
+    if (delay > kMp3MaxTagDelay) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kLowBitRate);
 
     // A cut that starts and ends inside one frame plays exactly in mpg123, but the libraries'
     // decoder replaces the rest of its start skip with the end trim of that frame.
@@ -177,7 +178,7 @@ TLosslessCheck TMp3Planner::Run(int64_t startMs, int64_t endMs) {
     TMp3InfoFields& f = FPlan.Fields;
     // A stream that ends early ends the cut with its last frame.
     rawEnd = std::min(rawEnd, (first + f.Frames) * spf);
-    if (rawEnd <= rawStart) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    if (rawEnd <= rawStart) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
     f.Source = layout.Tag;
     f.Delay = int(delay);
     f.Padding = int(f.Frames * spf - (rawEnd - rawStart) - delay);
@@ -200,7 +201,7 @@ std::unique_ptr<TLosslessPlan> PlanMp3Select(const std::string& input, int64_t s
     TByteReader reader;
     std::string error;
     if (!reader.Open(input, error)) {
-        check = Mp3Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
+        check = Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
         return nullptr;
     }
     TMp3Planner planner(*plan, reader);

@@ -66,7 +66,7 @@ private:
     int64_t FCount = 0;                  // audio frames of the input
     int64_t FAudioFrom = 0, FAudioTo = 0;
     bool FCbr = true;
-    int64_t FRemoved = 0;  // frames removed
+    int64_t FRemoved = 0;     // frames removed
     int64_t FB0 = 0, FB1 = 0; // output frames [FB0, FB1) are the bridge
 };
 
@@ -123,12 +123,13 @@ int TMp3Deleter::BridgeBitRate() const {
 
 // Encodes the wanted samples of output frames [FB0, FB1): the input before the seam, the input
 // FRemoved frames later after it.
-TLosslessCheck TMp3Deleter::BuildBridge(int64_t rawSeam, int bitRate, std::vector<std::vector<uint8_t>>& bridge) {
+TLosslessCheck TMp3Deleter::BuildBridge(int64_t rawSeam, int bitRate,
+                                        std::vector<std::vector<uint8_t>>& bridge) {
     int64_t spf = FStream.SamplesPerFrame;
     std::string error;
     TMp3BridgeEncoder encoder;
     if (!encoder.Open(FStream.SampleRate, FStream.Channels(), bitRate, error))
-        return Mp3Verdict(TLosslessVerdict::NotAvailable, error);
+        return Verdict(TLosslessVerdict::NotAvailable, error);
     int64_t shift = FRemoved * spf;
     // Encoded sample p decodes at raw p + InitialPadding of the encoded stream; encoded frame
     // kWarmUpFrames becomes output frame FB0.
@@ -137,9 +138,9 @@ TLosslessCheck TMp3Deleter::BuildBridge(int64_t rawSeam, int bitRate, std::vecto
     TPcmBlock before, after;
     int64_t beforeRaw = 0, afterRaw = 0;
     if (from < rawSeam && !DecodeRaw(from, std::min(to, rawSeam), before, beforeRaw, error))
-        return Mp3Verdict(TLosslessVerdict::NotAvailable, error);
+        return Verdict(TLosslessVerdict::NotAvailable, error);
     if (to > rawSeam && !DecodeRaw(std::max(from, rawSeam) + shift, to + shift, after, afterRaw, error))
-        return Mp3Verdict(TLosslessVerdict::NotAvailable, error);
+        return Verdict(TLosslessVerdict::NotAvailable, error);
     TPcmBlock wanted;
     wanted.Channels = FStream.Channels();
     wanted.Samples.assign(size_t((to - from) * wanted.Channels), 0.0f);
@@ -148,22 +149,25 @@ TLosslessCheck TMp3Deleter::BuildBridge(int64_t rawSeam, int bitRate, std::vecto
         int64_t at = x < rawSeam ? x - beforeRaw : x + shift - afterRaw;
         if (at < 0 || at >= source.Frames() || source.Channels != wanted.Channels) continue;
         for (int c = 0; c < wanted.Channels; ++c)
-            wanted.Samples[size_t((x - from) * wanted.Channels + c)] = source.Samples[size_t(at * source.Channels + c)];
+            wanted.Samples[size_t((x - from) * wanted.Channels + c)] =
+                source.Samples[size_t(at * source.Channels + c)];
     }
     TEncodedMp3 encoded;
-    if (!encoder.Encode(wanted, encoded, error)) return Mp3Verdict(TLosslessVerdict::NotAvailable, error);
+    if (!encoder.Encode(wanted, encoded, error)) return Verdict(TLosslessVerdict::NotAvailable, error);
     size_t count = size_t(FB1 - FB0);
     if (encoded.Frames.size() < kWarmUpFrames + count)
-        return Mp3Verdict(TLosslessVerdict::NotAvailable, "the bridge encoder gave too few frames");
-    bridge.assign(encoded.Frames.begin() + kWarmUpFrames, encoded.Frames.begin() + kWarmUpFrames + long(count));
+        return Verdict(TLosslessVerdict::NotAvailable, "the bridge encoder gave too few frames");
+    bridge.assign(encoded.Frames.begin() + kWarmUpFrames,
+                  encoded.Frames.begin() + kWarmUpFrames + long(count));
     for (const std::vector<uint8_t>& frame : bridge) {
         TMp3Header h;
         if (frame.size() < 6 || ParseMp3Header(ReadBE32(frame.data()), h) != TMp3HeaderKind::Valid ||
-            !h.SameStream(FStream) || size_t(h.FrameBytes) != frame.size() || Mp3MainDataBegin(frame.data(), h) != 0)
-            return Mp3Verdict(TLosslessVerdict::NotAvailable, "the bridge encoder gave unexpected frames");
+            !h.SameStream(FStream) || size_t(h.FrameBytes) != frame.size() ||
+            Mp3MainDataBegin(frame.data(), h) != 0)
+            return Verdict(TLosslessVerdict::NotAvailable, "the bridge encoder gave unexpected frames");
         if (h.BitRateIndex != FStream.BitRateIndex) FCbr = false;
     }
-    return Mp3Verdict(TLosslessVerdict::Possible, "");
+    return Verdict(TLosslessVerdict::Possible, "");
 }
 
 // The first copied frame after the bridge (and the few after it) read main data from before
@@ -179,12 +183,13 @@ TLosslessCheck TMp3Deleter::CarryReservoir(std::vector<uint8_t>& last) {
         need = std::max(need, Mp3MainDataBegin(frame.data(), h) - ahead);
         ahead += h.MainDataBytes();
     }
-    if (need <= 0) return Mp3Verdict(TLosslessVerdict::Possible, "");
+    if (need <= 0) return Verdict(TLosslessVerdict::Possible, "");
     std::vector<uint8_t> reservoir(static_cast<size_t>(need));
     size_t missing = reservoir.size();
     for (int64_t i = first - 1; missing > 0 && i >= 0; --i) {
         std::vector<uint8_t> frame;
-        if (!FrameBytes(i, frame)) return Mp3Verdict(TLosslessVerdict::NotAvailable, "a frame at the seam is missing");
+        if (!FrameBytes(i, frame))
+            return Verdict(TLosslessVerdict::NotAvailable, "a frame at the seam is missing");
         const TMp3Header& h = FKept[i].Header;
         size_t take = std::min(missing, size_t(h.MainDataBytes()));
         std::memcpy(&reservoir[missing - take], frame.data() + frame.size() - take, take);
@@ -202,9 +207,9 @@ TLosslessCheck TMp3Deleter::CarryReservoir(std::vector<uint8_t>& last) {
         std::memcpy(enlarged.data() + bytes - need, reservoir.data(), size_t(need));
         last.swap(enlarged);
         FCbr = false;
-        return Mp3Verdict(TLosslessVerdict::Possible, "");
+        return Verdict(TLosslessVerdict::Possible, "");
     }
-    return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kSeamReservoir);
+    return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kSeamReservoir);
 }
 
 void TMp3Deleter::FillSeekTable(int64_t bridgeBytes, const std::vector<int64_t>& bridgeOffsets) {
@@ -235,7 +240,7 @@ TLosslessCheck TMp3Deleter::Run(int64_t start, int64_t end) {
     TLosslessCheck check = ReadMp3Layout(FReader, walk, layout, FStream);
     if (check.Verdict != TLosslessVerdict::Possible) return check;
     if (!layout.Tag.HasLame || !layout.Tag.HasFrames)
-        return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kNoGaplessInfo);
+        return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kNoGaplessInfo);
     int64_t spf = FStream.SamplesPerFrame;
     int64_t rawSeam = start + layout.SkipRaw;
     FRemoved = std::max<int64_t>(1, (end - start + spf / 2) / spf);
@@ -254,23 +259,25 @@ TLosslessCheck TMp3Deleter::Run(int64_t start, int64_t end) {
     int64_t outFrames = FCount - FRemoved;
     FB0 = std::max<int64_t>(0, seamFrame - kBridgeBefore);
     FB1 = std::min(outFrames, seamFrame + 1 + kBridgeAfter);
-    if (FB1 <= FB0) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    if (FB1 <= FB0) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
 
     // A bridge whose last frame cannot also carry the reservoir is encoded again at lower rates.
     std::vector<std::vector<uint8_t>> bridge;
     bool cbr = FCbr;
-    check = Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kSeamReservoir);
+    check = Verdict(TLosslessVerdict::NotAvailable, LosslessText::kSeamReservoir);
     int bridgeRate = BridgeBitRate();
     for (int index = 14; index > 0; --index) {
         int rate = Mp3BitRate(FStream, index);
         if (rate > bridgeRate || rate < bridgeRate / 2) continue;
         FCbr = cbr;
         check = BuildBridge(rawSeam, rate, bridge);
-        if (check.Verdict == TLosslessVerdict::Possible && FB1 < outFrames) check = CarryReservoir(bridge.back());
-        if (check.Verdict == TLosslessVerdict::Possible || check.Reason != LosslessText::kSeamReservoir) break;
+        if (check.Verdict == TLosslessVerdict::Possible && FB1 < outFrames)
+            check = CarryReservoir(bridge.back());
+        if (check.Verdict == TLosslessVerdict::Possible || check.Reason != LosslessText::kSeamReservoir)
+            break;
     }
     if (check.Verdict != TLosslessVerdict::Possible) return check;
-    if (bridge.empty()) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kSeamReservoir);
+    if (bridge.empty()) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kSeamReservoir);
 
     TMp3Piece before, bridgePiece, after;
     before.From = FAudioFrom;
@@ -307,7 +314,7 @@ std::unique_ptr<TLosslessPlan> PlanMp3Delete(const std::string& input, int64_t s
     TByteReader reader;
     std::string error;
     if (!reader.Open(input, error)) {
-        check = Mp3Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
+        check = Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
         return nullptr;
     }
     TMp3FrameWalk walk(reader, 0);
@@ -320,7 +327,7 @@ std::unique_ptr<TLosslessPlan> PlanMp3Delete(const std::string& input, int64_t s
     int64_t start = MarkToSamples(startMs, stream.SampleRate);
     int64_t end = std::min(length, MarkToSamples(endMs, stream.SampleRate));
     if (start >= end) {
-        check = Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+        check = Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
         return nullptr;
     }
     if (start == 0) return PlanMp3Select(input, endMs, INT64_MAX / 1000000, check);

@@ -17,14 +17,8 @@ int64_t Id3v2Size(TByteReader& reader) {
 
 } // namespace
 
-TLosslessCheck Mp3Verdict(TLosslessVerdict verdict, const std::string& reason) {
-    TLosslessCheck check;
-    check.Verdict = verdict;
-    check.Reason = reason;
-    return check;
-}
-
-TLosslessCheck ReadMp3Layout(TByteReader& reader, TMp3FrameWalk& walk, TMp3Layout& layout, TMp3Header& stream) {
+TLosslessCheck ReadMp3Layout(TByteReader& reader, TMp3FrameWalk& walk, TMp3Layout& layout,
+                             TMp3Header& stream) {
     layout.Id3v2Bytes = Id3v2Size(reader);
     layout.AudioEnd = reader.Size();
     uint8_t tag[3];
@@ -35,19 +29,22 @@ TLosslessCheck ReadMp3Layout(TByteReader& reader, TMp3FrameWalk& walk, TMp3Layou
     }
     walk.SetEnd(layout.AudioEnd);
     if (!walk.First(layout.Id3v2Bytes))
-        return Mp3Verdict(TLosslessVerdict::Refused, walk.FreeFormat ? LosslessText::kFreeFormat : LosslessText::kNoMp3Frames);
+        return Verdict(TLosslessVerdict::Refused,
+                       walk.FreeFormat ? LosslessText::kFreeFormat : LosslessText::kNoMp3Frames);
     stream = walk.Header;
     std::vector<uint8_t> first(size_t(stream.FrameBytes));
     if (!reader.Read(walk.Offset, first.size(), first.data()))
-        return Mp3Verdict(TLosslessVerdict::Refused, LosslessText::kNoMp3Frames);
+        return Verdict(TLosslessVerdict::Refused, LosslessText::kNoMp3Frames);
     layout.Tag = ReadMp3InfoTag(first.data(), first.size(), stream);
-    if (layout.Tag.Present && !walk.Next()) return Mp3Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+    if (layout.Tag.Present && !walk.Next())
+        return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
     int spf = stream.SamplesPerFrame;
     if (layout.Tag.HasLame) {
         layout.SkipRaw = layout.Tag.Delay + kMp3DecoderDelay;
-        if (layout.Tag.HasFrames) layout.EndRaw = layout.Tag.Frames * spf - layout.Tag.Padding + kMp3DecoderDelay;
+        if (layout.Tag.HasFrames)
+            layout.EndRaw = layout.Tag.Frames * spf - layout.Tag.Padding + kMp3DecoderDelay;
     }
-    return Mp3Verdict(TLosslessVerdict::Possible, "");
+    return Verdict(TLosslessVerdict::Possible, "");
 }
 
 bool WriteMp3Cut(const std::string& input, const std::string& output, const TMp3Layout& layout,

@@ -16,11 +16,10 @@ struct TMp3Layout {
     int64_t EndRaw = -1; // raw sample where the decoded audio ends, -1: at the last frame
 };
 
-TLosslessCheck Mp3Verdict(TLosslessVerdict verdict, const std::string& reason);
-
 // Reads the tags, finds the first frame and reads its info frame; `walk` is left on the first
 // audio frame and `stream` holds the stream's first header. Not Possible: the reason.
-TLosslessCheck ReadMp3Layout(TByteReader& reader, TMp3FrameWalk& walk, TMp3Layout& layout, TMp3Header& stream);
+TLosslessCheck ReadMp3Layout(TByteReader& reader, TMp3FrameWalk& walk, TMp3Layout& layout,
+                             TMp3Header& stream);
 
 // One piece of a cut's audio: a byte range of the input, or bytes of its own.
 struct TMp3Piece {

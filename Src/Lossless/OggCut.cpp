@@ -21,13 +21,6 @@ namespace {
 constexpr int64_t kOpusPreroll = 3840; // 80 ms at 48 kHz
 constexpr size_t kRecentPackets = 256; // how far back the preroll may reach, in packets
 
-TLosslessCheck Verdict(TLosslessVerdict verdict, const std::string& reason) {
-    TLosslessCheck check;
-    check.Verdict = verdict;
-    check.Reason = reason;
-    return check;
-}
-
 // Where an audio packet lies: the stream samples [Begin, End) it adds.
 struct TPacketPlace {
     int64_t Index = 0;

@@ -17,13 +17,6 @@
 
 namespace {
 
-TLosslessCheck Verdict(TLosslessVerdict verdict, const std::string& reason) {
-    TLosslessCheck check;
-    check.Verdict = verdict;
-    check.Reason = reason;
-    return check;
-}
-
 std::string ErrorText(int code) {
     char text[128] = {};
     av::av_strerror(code, text, sizeof text);

@@ -21,10 +21,10 @@ public:
     bool Write(const std::string& output, std::string& error) override;
 
     std::string Input;
-    std::vector<TChunk> Before, After; // chunks around the data chunk, written as they were
-    int64_t DataOffset = 0;            // of the data chunk's body
+    std::vector<TChunk> Before, After;               // chunks around the data chunk, written as they were
+    int64_t DataOffset = 0;                          // of the data chunk's body
     std::vector<std::pair<int64_t, int64_t>> Ranges; // byte ranges of the body to keep
-    int64_t SampleFrames = 0;          // frames kept (for a "fact" chunk)
+    int64_t SampleFrames = 0;                        // frames kept (for a "fact" chunk)
 };
 
 bool IsCopyableFormat(uint16_t tag, const uint8_t* fmt, int64_t size) {
@@ -33,17 +33,11 @@ bool IsCopyableFormat(uint16_t tag, const uint8_t* fmt, int64_t size) {
     return tag == 1 || tag == 3 || tag == 6 || tag == 7;
 }
 
-TLosslessCheck Check(TLosslessVerdict verdict, const std::string& reason) {
-    TLosslessCheck check;
-    check.Verdict = verdict;
-    check.Reason = reason;
-    return check;
-}
-
 TLosslessCheck ReadChunks(TByteReader& reader, TWavPlan& plan, int& blockAlign, int& rate, int64_t& frames) {
     uint8_t riff[12];
-    if (!reader.Read(0, 12, riff) || std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0)
-        return Check(TLosslessVerdict::NotAvailable, Format(LosslessText::kNoCopyPath, "RF64"));
+    if (!reader.Read(0, 12, riff) || std::memcmp(riff, "RIFF", 4) != 0 ||
+        std::memcmp(riff + 8, "WAVE", 4) != 0)
+        return Verdict(TLosslessVerdict::NotAvailable, Format(LosslessText::kNoCopyPath, "RF64"));
     bool haveFmt = false, haveData = false;
     int64_t at = 12;
     while (at + 8 <= reader.Size()) {
@@ -55,7 +49,9 @@ TLosslessCheck ReadChunks(TByteReader& reader, TWavPlan& plan, int& blockAlign, 
         chunk.Size = ReadLE32(h + 4);
         int64_t body = at + 8;
         if (std::memcmp(h, "data", 4) == 0) {
-            if (!haveFmt) return Check(TLosslessVerdict::Refused, Format(LosslessText::kBadWav, "the data comes before the format"));
+            if (!haveFmt)
+                return Verdict(TLosslessVerdict::Refused,
+                               Format(LosslessText::kBadWav, "the data comes before the format"));
             // A streamed or cut-off file claims more than it holds.
             int64_t size = std::min(chunk.Size, reader.Size() - body);
             frames = size / blockAlign;
@@ -68,20 +64,22 @@ TLosslessCheck ReadChunks(TByteReader& reader, TWavPlan& plan, int& blockAlign, 
         if (std::memcmp(h, "fmt ", 4) == 0) {
             uint8_t fmt[40] = {};
             if (chunk.Size < 16 || !reader.Read(body, size_t(std::min<int64_t>(chunk.Size, 40)), fmt))
-                return Check(TLosslessVerdict::Refused, Format(LosslessText::kBadWav, "the format chunk is too short"));
+                return Verdict(TLosslessVerdict::Refused,
+                               Format(LosslessText::kBadWav, "the format chunk is too short"));
             if (!IsCopyableFormat(ReadLE16(fmt), fmt, chunk.Size))
-                return Check(TLosslessVerdict::NotAvailable, LosslessText::kWavNotPcm);
+                return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kWavNotPcm);
             rate = int(ReadLE32(fmt + 4));
             blockAlign = ReadLE16(fmt + 12);
             if (rate <= 0 || blockAlign <= 0)
-                return Check(TLosslessVerdict::Refused, Format(LosslessText::kBadWav, "no sample rate or frame size"));
+                return Verdict(TLosslessVerdict::Refused,
+                               Format(LosslessText::kBadWav, "no sample rate or frame size"));
             haveFmt = true;
         }
         (haveData ? plan.After : plan.Before).push_back(chunk);
         at = body + chunk.Size + (chunk.Size & 1);
     }
-    if (!haveData) return Check(TLosslessVerdict::Refused, Format(LosslessText::kBadWav, "no data chunk"));
-    return Check(TLosslessVerdict::Possible, "");
+    if (!haveData) return Verdict(TLosslessVerdict::Refused, Format(LosslessText::kBadWav, "no data chunk"));
+    return Verdict(TLosslessVerdict::Possible, "");
 }
 
 void WriteChunk(TByteReader& in, const TChunk& chunk, TByteWriter& out, bool& copied) {
@@ -135,7 +133,7 @@ std::unique_ptr<TLosslessPlan> PlanWavCut(const std::string& input, TLosslessMod
     TByteReader reader;
     std::string error;
     if (!reader.Open(input, error)) {
-        check = Check(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
+        check = Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
         return nullptr;
     }
     int blockAlign = 0, rate = 0;
@@ -145,7 +143,7 @@ std::unique_ptr<TLosslessPlan> PlanWavCut(const std::string& input, TLosslessMod
     int64_t start = std::min(MarkToSamples(startMs, rate), frames);
     int64_t end = std::min(MarkToSamples(endMs, rate), frames);
     if (end <= start) {
-        check = Check(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
+        check = Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
         return nullptr;
     }
     if (mode == TLosslessMode::Select) {
@@ -157,7 +155,8 @@ std::unique_ptr<TLosslessPlan> PlanWavCut(const std::string& input, TLosslessMod
         plan->SampleFrames = frames - (end - start);
     }
     if (plan->SampleFrames * blockAlign > int64_t(UINT32_MAX) - 4096) {
-        check = Check(TLosslessVerdict::NotAvailable, Format(LosslessText::kNoCopyPath, "WAV files this large"));
+        check = Verdict(TLosslessVerdict::NotAvailable,
+                        Format(LosslessText::kNoCopyPath, "WAV files this large"));
         return nullptr;
     }
     return plan;
