@@ -58,7 +58,7 @@ int64_t SamplesBefore(const TSampleClock& c, int64_t boundaryUs) {
 int64_t StampLead(const TInputStreamState& ist, const AVFrame* frame, int64_t& pts) {
     int64_t samples = 0;
     if (!DecodedFrameStart(*ist.Stream, *frame, pts, samples)) return 0;
-    pts = ist.Stream->start_time != AV_NOPTS_VALUE ? ist.Stream->start_time : 0;
+    pts = StreamOrigin(*ist.Stream);
     return samples;
 }
 

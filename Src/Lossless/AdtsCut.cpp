@@ -104,11 +104,7 @@ std::unique_ptr<TLosslessPlan> PlanAdtsCut(const std::string& input, TLosslessMo
     auto plan = std::make_unique<TAdtsPlan>();
     plan->Input = input;
     TByteReader reader;
-    std::string error;
-    if (!reader.Open(input, error)) {
-        check = Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
-        return nullptr;
-    }
+    if (!OpenForPlan(reader, input, check)) return nullptr;
     plan->Id3Bytes = Id3v2Size(reader);
     int64_t end = reader.Size();
     uint8_t tag[3];

@@ -412,11 +412,7 @@ std::unique_ptr<TLosslessPlan> PlanFlacCut(const std::string& input, TLosslessMo
     auto plan = std::make_unique<TFlacPlan>();
     plan->Input = input;
     TByteReader reader;
-    std::string error;
-    if (!reader.Open(input, error)) {
-        check = Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
-        return nullptr;
-    }
+    if (!OpenForPlan(reader, input, check)) return nullptr;
     TFlacPlanner planner(*plan, reader);
     check = planner.Run(mode, startMs, endMs);
     if (check.Verdict != TLosslessVerdict::Possible) return nullptr;

@@ -1,5 +1,6 @@
 #include "LosslessCut.h"
 
+#include "ByteFile.h"
 #include "LosslessFormats.h"
 #include "LosslessTexts.h"
 #include "MyUtils.h"
@@ -39,6 +40,13 @@ TLosslessCheck Verdict(TLosslessVerdict verdict, const std::string& reason) {
     check.Verdict = verdict;
     check.Reason = reason;
     return check;
+}
+
+bool OpenForPlan(TByteReader& reader, const std::string& input, TLosslessCheck& check) {
+    std::string error;
+    if (reader.Open(input, error)) return true;
+    check = Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
+    return false;
 }
 
 int64_t MarkToSamples(int64_t ms, int64_t rate) {

@@ -12,6 +12,10 @@ struct TLosslessPlan {
 // A verdict with its reason (empty when Possible).
 TLosslessCheck Verdict(TLosslessVerdict verdict, const std::string& reason);
 
+class TByteReader;
+// Opens the input for a planner; false with the Refused verdict and the system's reason in `check`.
+bool OpenForPlan(TByteReader& reader, const std::string& input, TLosslessCheck& check);
+
 // The marks in samples at `rate`, rounded to the nearest sample.
 int64_t MarkToSamples(int64_t ms, int64_t rate);
 

@@ -199,11 +199,7 @@ std::unique_ptr<TLosslessPlan> PlanMp3Select(const std::string& input, int64_t s
     auto plan = std::make_unique<TMp3Plan>();
     plan->Input = input;
     TByteReader reader;
-    std::string error;
-    if (!reader.Open(input, error)) {
-        check = Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
-        return nullptr;
-    }
+    if (!OpenForPlan(reader, input, check)) return nullptr;
     TMp3Planner planner(*plan, reader);
     check = planner.Run(startMs, endMs);
     if (check.Verdict != TLosslessVerdict::Possible) return nullptr;

@@ -312,11 +312,7 @@ TLosslessCheck TMp3Deleter::Run(int64_t start, int64_t end) {
 std::unique_ptr<TLosslessPlan> PlanMp3Delete(const std::string& input, int64_t startMs, int64_t endMs,
                                              TLosslessCheck& check) {
     TByteReader reader;
-    std::string error;
-    if (!reader.Open(input, error)) {
-        check = Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
-        return nullptr;
-    }
+    if (!OpenForPlan(reader, input, check)) return nullptr;
     TMp3FrameWalk walk(reader, 0);
     TMp3Layout layout;
     TMp3Header stream;

@@ -260,11 +260,7 @@ std::unique_ptr<TLosslessPlan> PlanOggCut(const std::string& input, TLosslessMod
     auto plan = std::make_unique<TOggPlan>();
     plan->Input = input;
     TByteReader reader;
-    std::string error;
-    if (!reader.Open(input, error)) {
-        check = Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
-        return nullptr;
-    }
+    if (!OpenForPlan(reader, input, check)) return nullptr;
     TOggPlanner planner(*plan, reader);
     check = planner.Run(startMs, endMs);
     if (check.Verdict != TLosslessVerdict::Possible) return nullptr;

@@ -131,11 +131,7 @@ std::unique_ptr<TLosslessPlan> PlanWavCut(const std::string& input, TLosslessMod
     auto plan = std::make_unique<TWavPlan>();
     plan->Input = input;
     TByteReader reader;
-    std::string error;
-    if (!reader.Open(input, error)) {
-        check = Verdict(TLosslessVerdict::Refused, Format(LosslessText::kCannotRead, error.c_str()));
-        return nullptr;
-    }
+    if (!OpenForPlan(reader, input, check)) return nullptr;
     int blockAlign = 0, rate = 0;
     int64_t frames = 0;
     check = ReadChunks(reader, *plan, blockAlign, rate, frames);

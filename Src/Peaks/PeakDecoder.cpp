@@ -110,7 +110,7 @@ bool TPeakDecoder::Open(const std::string& fileName, std::string& error) {
     }
     FFacts.Channels = FCodec->ch_layout.nb_channels;
     FFacts.SampleRate = FCodec->sample_rate;
-    FOriginTs = FStream->start_time != AV_NOPTS_VALUE ? FStream->start_time : 0;
+    FOriginTs = StreamOrigin(*FStream);
     AVRational frameBase{1, FFacts.SampleRate};
     if (FStream->duration != AV_NOPTS_VALUE && FStream->duration > 0)
         FFacts.DurationFrames = av::av_rescale_q(FStream->duration, FStream->time_base, frameBase);

@@ -162,8 +162,8 @@ double TPlayback::FrameStartSeconds(const AVFrame& frame) const {
     if (pts == AV_NOPTS_VALUE) return std::nan("");
     int64_t samples = 0;
     if (FAudioStream && DecodedFrameStart(*FAudioStream, frame, pts, samples)) {
-        int64_t origin = FAudioStream->start_time != AV_NOPTS_VALUE ? FAudioStream->start_time : 0;
-        return origin * av_q2d(FAudioStream->time_base) + double(samples) / frame.sample_rate;
+        return StreamOrigin(*FAudioStream) * av_q2d(FAudioStream->time_base) +
+               double(samples) / frame.sample_rate;
     }
     return pts * av_q2d(FDecoder->pkt_timebase);
 }

@@ -14,6 +14,10 @@ int WmaFrameLength(AVCodecID codec, int rate) {
 
 } // namespace
 
+int64_t StreamOrigin(const AVStream& stream) {
+    return stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
+}
+
 // WMA: two frames before the stamp, on the frame grid of the stream's start (the millisecond
 // stamps are snapped to it first; the plain shift would leave up to a millisecond).
 bool DecodedFrameStart(const AVStream& stream, const AVFrame& frame, int64_t pts, int64_t& samples) {
@@ -22,7 +26,7 @@ bool DecodedFrameStart(const AVStream& stream, const AVFrame& frame, int64_t pts
     if (frame.sample_rate <= 0 || pts == AV_NOPTS_VALUE) return false;
     const int n = WmaFrameLength(codec, frame.sample_rate);
     if (frame.nb_samples % n != 0) return false;
-    const int64_t origin = stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
+    const int64_t origin = StreamOrigin(stream);
     int64_t fromOrigin = av::av_rescale_q(pts - origin, stream.time_base, AVRational{1, frame.sample_rate});
     int64_t frames = fromOrigin >= 0 ? (fromOrigin + n / 2) / n : -((-fromOrigin + n / 2) / n);
     samples = (frames - 2) * n;

@@ -9,7 +9,10 @@
 struct AVFrame;
 struct AVStream;
 
-// Samples from the stream's start (its start_time, or 0) to the first sample of `frame`, whose
+// The stream's start in its time base: its start_time, or 0 when it has none.
+int64_t StreamOrigin(const AVStream& stream);
+
+// Samples from the stream's start (StreamOrigin) to the first sample of `frame`, whose
 // stamp is `pts` in the stream's time base, for decoders whose stamps lie later than their audio;
 // false for every other decoder (then the stamp holds as it is).
 bool DecodedFrameStart(const AVStream& stream, const AVFrame& frame, int64_t pts, int64_t& samples);
