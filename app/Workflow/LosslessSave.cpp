@@ -34,6 +34,7 @@ TSaveResult TSaveWorkflow::SaveLossless(const std::string& outName) {
     if (result == TSaveResult::Done && Callbacks.Progress) Callbacks.Progress(100, Format(kProgressFormat, 100.0));
     if (result == TSaveResult::Done && !check.SampleExact)
         ShowMessage(TPromptKind::Information, kInformationCaption,
-                    Format(kLosslessFrameDistance, check.StartOffsetMs, check.EndOffsetMs));
+                    Format(mode == TLosslessMode::Select ? kLosslessFrameDistance : kLosslessDeleteDistance,
+                           check.StartOffsetMs, check.EndOffsetMs));
     return FinishSave(result);
 }

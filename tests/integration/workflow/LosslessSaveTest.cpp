@@ -29,3 +29,16 @@ TEST_F(WorkflowTest, LosslessWithoutCopyPathReencodesAfterANotice) {
     EXPECT_EQ(FSteps.size(), 3u); // the re-encoding delete: two parts, then the encode
     EXPECT_NEAR(DecodeAudioFile(Scratch("cut.ogg")).Seconds(), 3.0, 0.01);
 }
+
+// A lossless delete that keeps whole frames says where the removed stretch moved, in the delete's
+// own words (the frames at the seam are kept, not copied out).
+TEST_F(WorkflowTest, LosslessDeleteSaysWhereTheRemovedStretchLies) {
+    std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Mp3Cbr, 6.0, 44100, 2});
+    Open(input, 2, 1500, 3210);
+    FWorkflow->FControl.Lossless = true;
+    ASSERT_EQ(SaveAs("cut.mp3"), TSaveResult::Done) << FWorkflow->LastMessage();
+    EXPECT_TRUE(FSteps.empty());
+    ASSERT_EQ(FMessages.size(), 1u);
+    EXPECT_EQ(FMessages.front().rfind("Whole frames were kept: the deleted stretch starts +0.0 ms", 0), 0u)
+        << FMessages.front();
+}
