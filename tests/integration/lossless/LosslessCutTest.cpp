@@ -2,105 +2,19 @@
 // padding) equal the decoded input between the marks, sample for sample: MP3 at both MPEG
 // versions, CBR, VBR and mono, marks on and beside frame boundaries, at the start and the end;
 // WAV select and delete. Files that cannot be copied are refused or left to re-encoding.
-#include "LosslessCut.h"
+#include "LosslessTestSupport.h"
 #include "LosslessTexts.h"
 #include "FFPtr.h"
 #include "FlacFrames.h"
 #include "Mp3Frames.h"
 #include "OggPages.h"
-#include "TestFiles.h"
-#include "TestLibs.h"
-#include "TestMedia.h"
 
 #include "MyUtils.h"
 #include "UnicodeProtocol.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <map>
-#include <unistd.h>
 
 namespace {
-
-constexpr int64_t kToEnd = 1000000; // an end mark beyond every test file
-
-struct TMarks {
-    int64_t StartMs, EndMs;
-};
-
-// A folder of this test process (the cases run as parallel processes), removed at its end.
-std::string Scratch(const std::string& name) {
-    struct TFolder {
-        std::string Path;
-        TFolder() {
-            std::string pattern = TestMediaFolder() + "lossless-XXXXXX";
-            if (::mkdtemp(pattern.data())) Path = pattern + "/";
-        }
-        ~TFolder() {
-            if (!Path.empty()) [[maybe_unused]] int rc = ::system(("rm -rf '" + Path + "'").c_str());
-        }
-    };
-    static TFolder folder;
-    return folder.Path + name;
-}
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-const TDecodedAudio& DecodedInput(const std::string& path) {
-    static std::map<std::string, TDecodedAudio> cache;
-    auto it = cache.find(path);
-    if (it == cache.end()) it = cache.emplace(path, DecodeAudioFile(path)).first;
-    return it->second;
-}
-
-// The first interleaved value where `cut` differs from `want` frames [from, to), -1 when none
-// (a length difference counts at the shorter end).
-int64_t FirstDifference(const TDecodedAudio& want, int64_t from, int64_t to, const TDecodedAudio& cut) {
-    size_t ch = size_t(want.Channels);
-    size_t n = size_t(to - from) * ch;
-    for (size_t i = 0; i < std::min(n, cut.Samples.size()); ++i)
-        if (want.Samples[size_t(from) * ch + i] != cut.Samples[i]) return int64_t(i / ch);
-    return cut.Samples.size() == n ? -1 : int64_t(std::min(n, cut.Samples.size()) / ch);
-}
-
-int64_t Samples(int64_t ms, int rate) {
-    return (ms * rate + 500) / 1000;
-}
-
-// Cuts `input` losslessly; the check's verdict must be Possible.
-void Cut(const std::string& input, TLosslessMode mode, TMarks marks, const std::string& output) {
-    TLosslessCutter cutter;
-    TLosslessCheck check = cutter.Plan(input, mode, marks.StartMs, marks.EndMs);
-    ASSERT_EQ(check.Verdict, TLosslessVerdict::Possible) << check.Reason;
-    EXPECT_TRUE(check.SampleExact);
-    ASSERT_TRUE(cutter.Write(output)) << cutter.LastError;
-}
-
-void ExpectExactSelect(const std::string& input, TMarks marks, const std::string& output) {
-    ASSERT_NO_FATAL_FAILURE(Cut(input, TLosslessMode::Select, marks, output));
-    const TDecodedAudio& whole = DecodedInput(input);
-    TDecodedAudio cut = DecodeAudioFile(output);
-    int64_t from = Samples(marks.StartMs, whole.SampleRate);
-    int64_t to = std::min(whole.Frames(), Samples(marks.EndMs, whole.SampleRate));
-    EXPECT_EQ(cut.Frames(), to - from);
-    EXPECT_EQ(FirstDifference(whole, from, to, cut), -1);
-}
-
-class LosslessTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(LoadTestLibs(ConverterLibs)); }
-};
 
 // ---- MP3 select --------------------------------------------------------------------------------
 
@@ -178,7 +92,7 @@ TEST_F(LosslessTest, Mp3InfoFrameDescribesTheCopy) {
     std::string input = TestMediaFile({TMediaFormat::Mp3Vbr, 5.0, 44100, 2, 128000});
     std::string output = Scratch("info.mp3");
     ASSERT_NO_FATAL_FAILURE(Cut(input, TLosslessMode::Select, {1000, 3000}, output));
-    std::vector<uint8_t> bytes = ReadAll(output);
+    std::vector<uint8_t> bytes = ReadBytes(output);
     TByteReader reader;
     std::string error;
     ASSERT_TRUE(reader.Open(output, error));
@@ -201,8 +115,8 @@ TEST_F(LosslessTest, Mp3InfoFrameDescribesTheCopy) {
 // A frame whose data is damaged is copied as it is, and the cut around it still lands exactly.
 TEST_F(LosslessTest, Mp3DamagedFrameInsideTheCutIsCopied) {
     std::string input = Scratch("damaged-in.mp3");
-    std::vector<uint8_t> bytes = ReadAll(TestMediaFile({TMediaFormat::Mp3Cbr, 5.0, 44100, 2, 128000}));
-    WriteAll(input, bytes);
+    std::vector<uint8_t> bytes = ReadBytes(TestMediaFile({TMediaFormat::Mp3Cbr, 5.0, 44100, 2, 128000}));
+    WriteBytes(input, bytes);
     TByteReader reader;
     std::string error;
     ASSERT_TRUE(reader.Open(input, error));
@@ -211,18 +125,18 @@ TEST_F(LosslessTest, Mp3DamagedFrameInsideTheCutIsCopied) {
     // The frame's data after its side information; no sync byte, so no false frame header.
     for (int64_t i = walk.Offset + 40; i < walk.Offset + walk.Header.FrameBytes; ++i)
         bytes[size_t(i)] = uint8_t(i * 131 + 7) & 0x7F;
-    WriteAll(input, bytes);
+    WriteBytes(input, bytes);
     ExpectExactSelect(input, {1000, 4000}, Scratch("damaged-out.mp3"));
 }
 
 // Frames whose data reaches further back than the info frame's delay can skip are left to the
 // re-encoding save; free-format and damaged streams are refused.
 TEST_F(LosslessTest, Mp3ThatCannotBeCopiedIsNotCopied) {
-    std::vector<uint8_t> bytes = ReadAll(TestMediaFile({TMediaFormat::Mp3Cbr, 3.0, 44100, 2, 32000}));
+    std::vector<uint8_t> bytes = ReadBytes(TestMediaFile({TMediaFormat::Mp3Cbr, 3.0, 44100, 2, 32000}));
     // Every frame claims the largest reservoir (main_data_begin 511).
     TByteReader reader;
     std::string error, input = Scratch("reservoir.mp3");
-    WriteAll(input, bytes);
+    WriteBytes(input, bytes);
     ASSERT_TRUE(reader.Open(input, error));
     TMp3FrameWalk walk(reader, reader.Size());
     ASSERT_TRUE(walk.First(0));
@@ -231,11 +145,11 @@ TEST_F(LosslessTest, Mp3ThatCannotBeCopiedIsNotCopied) {
         side[0] = 0xFF;
         side[1] |= 0x80;
     }
-    WriteAll(input, bytes);
+    WriteBytes(input, bytes);
 
     std::vector<uint8_t> freeFormat = {0xFF, 0xFB, 0x00, 0x64};
     freeFormat.resize(4096, 0x55);
-    WriteAll(Scratch("free.mp3"), freeFormat);
+    WriteBytes(Scratch("free.mp3"), freeFormat);
 
     struct TCase {
         std::string File;
@@ -370,23 +284,23 @@ TEST_F(LosslessTest, OggPagesCarryPacketsOfEverySize) {
 // followed by other data; a chained Ogg file is left to re-encoding once the walk reaches its
 // second stream.
 TEST_F(LosslessTest, OggAndFlacThatCannotBeCopiedAreNotCopied) {
-    std::vector<uint8_t> bytes = ReadAll(TestMediaFile({TMediaFormat::Ogg, 4.0}));
+    std::vector<uint8_t> bytes = ReadBytes(TestMediaFile({TMediaFormat::Ogg, 4.0}));
     std::vector<uint8_t> damaged = bytes;
     damaged[damaged.size() / 2] ^= 0x10;
-    WriteAll(Scratch("damaged.ogg"), damaged);
+    WriteBytes(Scratch("damaged.ogg"), damaged);
     std::vector<uint8_t> chained = bytes;
-    std::vector<uint8_t> second = ReadAll(TestMediaFile({TMediaFormat::OggOpus, 2.0, 48000}));
+    std::vector<uint8_t> second = ReadBytes(TestMediaFile({TMediaFormat::OggOpus, 2.0, 48000}));
     chained.insert(chained.end(), second.begin(), second.end());
-    WriteAll(Scratch("chained.ogg"), chained);
+    WriteBytes(Scratch("chained.ogg"), chained);
     struct TCase {
         std::string File;
         TLosslessVerdict Verdict;
         const char* Reason;
     };
-    std::vector<uint8_t> flac = ReadAll(TestMediaFile({TMediaFormat::Flac, 4.0}));
+    std::vector<uint8_t> flac = ReadBytes(TestMediaFile({TMediaFormat::Flac, 4.0}));
     std::vector<uint8_t> junk(2 << 20, 0x11);
     junk.insert(junk.begin(), flac.begin(), flac.end());
-    WriteAll(Scratch("junk.flac"), junk);
+    WriteBytes(Scratch("junk.flac"), junk);
     TByteReader reader;
     TFlacInfo info;
     std::vector<TFlacBlock> blocks;
@@ -394,7 +308,7 @@ TEST_F(LosslessTest, OggAndFlacThatCannotBeCopiedAreNotCopied) {
     std::string error;
     ASSERT_TRUE(reader.Open(TestMediaFile({TMediaFormat::Flac, 4.0}), error));
     ASSERT_TRUE(ReadFlacMetadata(reader, info, blocks, id3, audio, error)) << error;
-    WriteAll(Scratch("noframes.flac"), std::vector<uint8_t>(flac.begin(), flac.begin() + audio));
+    WriteBytes(Scratch("noframes.flac"), std::vector<uint8_t>(flac.begin(), flac.begin() + audio));
     std::string noFrames = Format(LosslessText::kBadFlac, "no frame header was found");
     std::string oversized = Format(LosslessText::kBadFlac, "a frame is too large (damaged, or other data follows the audio)");
     for (const TCase& c : {TCase{Scratch("damaged.ogg"), TLosslessVerdict::Refused, LosslessText::kOggDamaged},
