@@ -1,5 +1,6 @@
 #include "Mp3Layout.h"
 
+#include "Id3v2Frames.h"
 #include "LosslessTexts.h"
 
 #include <cstring>
@@ -53,7 +54,10 @@ bool WriteMp3Cut(const std::string& input, const std::string& output, const TMp3
     TByteWriter out;
     if (!in.Open(input, error)) return false;
     if (!out.Open(output, error)) return false;
-    bool copied = CopyBytes(in, 0, layout.Id3v2Bytes, out);
+    std::vector<uint8_t> tags(size_t(layout.Id3v2Bytes));
+    bool copied = in.Read(0, tags.size(), tags.data());
+    tags = WithoutStaleLengthFrames(std::move(tags));
+    out.Write(tags.data(), tags.size());
     std::vector<uint8_t> info = BuildMp3InfoFrame(fields);
     out.Write(info.data(), info.size());
     for (const TMp3Piece& piece : pieces) {

@@ -27,7 +27,8 @@ struct TMp3Piece {
     std::vector<uint8_t> Bytes; // used when not empty
 };
 
-// The input's ID3v2 tag, the info frame of `fields`, the pieces, the input's ID3v1 tag.
+// The input's ID3v2 tag (less the frames a cut makes stale), the info frame of `fields`, the
+// pieces, the input's ID3v1 tag.
 bool WriteMp3Cut(const std::string& input, const std::string& output, const TMp3Layout& layout,
                  const TMp3InfoFields& fields, const std::vector<TMp3Piece>& pieces, std::string& error);
 
