@@ -1,10 +1,11 @@
 // Lossless FLAC cuts: the frames wholly inside the marks (select) or outside them (delete) are copied
 // (renumbered: the cut is a variable-block-size stream from sample 0), the partial frames at either end are
 // decoded and their marked samples written verbatim, so the cut holds exactly the marked samples. The stream
-// information gets the new length (its MD5 cleared); tags, pictures and the other metadata are copied, the
-// seek table and cue sheet (whose positions no longer hold) dropped.
+// information gets the new length (its MD5 cleared); tags, pictures and the other metadata are copied. A seek
+// table is rebuilt for the cut's frames; a cue sheet (whose positions no longer hold) is dropped.
 #include "FFPtr.h"
 #include "FlacFrames.h"
+#include "FlacSeekTable.h"
 #include "LosslessFormats.h"
 #include "LosslessTexts.h"
 #include "MyUtils.h"
@@ -41,6 +42,7 @@ public:
     int64_t Id3Bytes = 0;
     int64_t AudioEnd = 0;
     std::vector<TFlacPiece> Pieces;
+    bool HadSeekTable = false; // the cut gets a seek table of its own
 
 private:
     bool DecodeFrames(TByteReader& in, const std::vector<TFlacFrame>& frames, std::vector<int32_t>& pcm,
@@ -50,12 +52,15 @@ private:
     void WriteMetadata(TByteReader& in, TByteWriter& out, bool& copied);
     bool WritePiece(TByteReader& in, TByteWriter& out, const TFlacPiece& piece, std::string& error);
     bool CopyFrames(TByteReader& in, TByteWriter& out, const TFlacPiece& piece);
-    void NoteFrame(int samples);
+    void NoteFrame(int samples, int64_t at);
+    int64_t CutSamples() const;
 
     const TFlacFrame* FModel = nullptr;
     std::vector<int32_t> FVerbatim; // decoded samples waiting to be written (interleaved)
     int64_t FWritten = 0;           // samples written
     int FMinBlock = 0, FMaxBlock = 0, FLastBlock = 0;
+    std::unique_ptr<TFlacSeekTable> FSeekTable;
+    int64_t FSeekTableAt = 0, FFramesAt = 0; // output offsets of the table's body and the first frame
 };
 
 std::string ErrorText(int code) {
@@ -135,16 +140,19 @@ void TFlacPlan::FlushVerbatim(TByteWriter& out) {
         std::vector<int32_t> part(FVerbatim.begin() + from * Info.Channels,
                                   FVerbatim.begin() + (from + n) * Info.Channels);
         std::vector<uint8_t> frame = VerbatimFlacFrame(Info, *FModel, part, int(n), FWritten);
+        int64_t at = out.Position();
         out.Write(frame.data(), frame.size());
-        NoteFrame(int(n));
+        NoteFrame(int(n), at);
         from += n;
         count -= n;
     }
     FVerbatim.clear();
 }
 
-// The block sizes for the stream information: the smallest but the last frame's, the largest.
-void TFlacPlan::NoteFrame(int samples) {
+// The block sizes for the stream information (the smallest but the last frame's, the largest)
+// and the seek table's points, for a frame written at `at`.
+void TFlacPlan::NoteFrame(int samples, int64_t at) {
+    if (FSeekTable) FSeekTable->NoteFrame(FWritten, at - FFramesAt, samples);
     if (FLastBlock > 0) FMinBlock = FMinBlock == 0 ? FLastBlock : std::min(FMinBlock, FLastBlock);
     FMaxBlock = std::max(FMaxBlock, samples);
     FLastBlock = samples;
@@ -166,25 +174,48 @@ bool TFlacPlan::CopyFrames(TByteReader& in, TByteWriter& out, const TFlacPiece& 
         if ((!next && n + 1 < piece.CopyCount) || !in.Read(current.Offset, bytes.size(), bytes.data()))
             return false;
         std::vector<uint8_t> renumbered = RenumberFlacFrame(bytes, current, FWritten);
+        int64_t at = out.Position();
         out.Write(renumbered.data(), renumbered.size());
-        NoteFrame(current.BlockSize);
+        NoteFrame(current.BlockSize, at);
     }
     return true;
 }
 
+int64_t TFlacPlan::CutSamples() const {
+    int64_t total = 0;
+    for (const TFlacPiece& piece : Pieces)
+        total += piece.End - piece.Start;
+    return total;
+}
+
+namespace {
+
+void WriteBlockHeader(TByteWriter& out, int type, int64_t size, bool last) {
+    uint8_t h[4] = {uint8_t((last ? 0x80 : 0) | type), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size)};
+    out.Write(h, 4);
+}
+
+} // namespace
+
+// The stream information (rewritten with the cut's figures at the end), the new seek table's
+// room after it, then the input's other blocks as they are.
 void TFlacPlan::WriteMetadata(TByteReader& in, TByteWriter& out, bool& copied) {
     copied = copied && CopyBytes(in, 0, Id3Bytes, out);
     out.Write("fLaC", 4);
-    for (size_t i = 0; i < Blocks.size(); ++i) {
-        const TFlacBlock& block = Blocks[i];
-        uint8_t h[4] = {uint8_t((i + 1 == Blocks.size() ? 0x80 : 0) | block.Type), uint8_t(block.Size >> 16),
-                        uint8_t(block.Size >> 8), uint8_t(block.Size)};
-        out.Write(h, 4);
-        if (i == 0)
-            out.Write(StreamInfo.data(), StreamInfo.size()); // rewritten with the cut's figures at the end
-        else
-            copied = copied && CopyBytes(in, block.Offset + 4, block.Offset + 4 + block.Size, out);
+    WriteBlockHeader(out, Blocks[0].Type, Blocks[0].Size, Blocks.size() == 1 && !FSeekTable);
+    out.Write(StreamInfo.data(), StreamInfo.size());
+    if (FSeekTable) {
+        std::vector<uint8_t> room = FSeekTable->Body();
+        WriteBlockHeader(out, kSeekTable, int64_t(room.size()), Blocks.size() == 1);
+        FSeekTableAt = out.Position();
+        out.Write(room.data(), room.size());
     }
+    for (size_t i = 1; i < Blocks.size(); ++i) {
+        const TFlacBlock& block = Blocks[i];
+        WriteBlockHeader(out, block.Type, block.Size, i + 1 == Blocks.size());
+        copied = copied && CopyBytes(in, block.Offset + 4, block.Offset + 4 + block.Size, out);
+    }
+    FFramesAt = out.Position();
 }
 
 bool TFlacPlan::WritePiece(TByteReader& in, TByteWriter& out, const TFlacPiece& piece, std::string& error) {
@@ -210,6 +241,7 @@ bool TFlacPlan::Write(const std::string& output, std::string& error) {
     TByteWriter out;
     if (!in.Open(Input, error) || !out.Open(output, error)) return false;
     bool copied = true;
+    if (HadSeekTable) FSeekTable = std::make_unique<TFlacSeekTable>(CutSamples(), Info.SampleRate);
     WriteMetadata(in, out, copied);
     int64_t streamInfoAt = Id3Bytes + 8;
     FWritten = 0;
@@ -229,6 +261,10 @@ bool TFlacPlan::Write(const std::string& output, std::string& error) {
     info.TotalSamples = FWritten;
     std::vector<uint8_t> streamInfo = FlacStreamInfo(info);
     out.WriteAt(streamInfoAt, streamInfo.data(), streamInfo.size());
+    if (FSeekTable) {
+        std::vector<uint8_t> points = FSeekTable->Body();
+        out.WriteAt(FSeekTableAt, points.data(), points.size());
+    }
     bool closed = out.Close(error);
     if (!copied && closed) error = "the input changed while it was copied";
     return copied && closed;
@@ -264,8 +300,10 @@ TLosslessCheck TFlacPlanner::ReadLayout() {
         return Verdict(TLosslessVerdict::Refused, Format(LosslessText::kBadFlac, reason.c_str()));
     FPlan.StreamInfo.resize(34);
     FReader.Read(blocks[0].Offset + 4, 34, FPlan.StreamInfo.data());
-    for (const TFlacBlock& block : blocks)
+    for (const TFlacBlock& block : blocks) {
+        if (block.Type == kSeekTable) FPlan.HadSeekTable = true;
         if (block.Type != kSeekTable && block.Type != kCueSheet) FPlan.Blocks.push_back(block);
+    }
     uint8_t tag[3];
     FPlan.AudioEnd = FReader.Size();
     if (FReader.Size() >= 128 && FReader.Read(FReader.Size() - 128, 3, tag) &&
