@@ -24,6 +24,10 @@ inline constexpr const char* kOggDamaged = "An Ogg page of the file is damaged (
 inline constexpr const char* kOggMultiplexed = "The Ogg file holds more than one stream (chained or multiplexed)";
 inline constexpr const char* kOggCodec = "Lossless cutting of Ogg files is available for Vorbis and Opus only";
 inline constexpr const char* kOggPrerollTooLong = "The Opus packets are too short for the decoder's preroll to be copied";
+inline constexpr const char* kVorbisSetup = "The seam of a lossless Vorbis delete cannot be re-encoded: %s";
+inline constexpr const char* kVorbisSeamEdge =
+    "The Vorbis packets around the deleted stretch leave no room for a bridge at the seam (it lies too close to "
+    "the start or the end of the audio)";
 inline constexpr const char* kOggHeaders = "The Ogg stream's codec headers are damaged";
 inline constexpr const char* kBadFlac = "The FLAC file is damaged: %s";
 inline constexpr const char* kNoAdtsFrames = "No intact ADTS frame header was found: the file is damaged or not AAC";

@@ -13,6 +13,7 @@
 #include "MyUtils.h"
 #include "OggCodecs.h"
 #include "OggPages.h"
+#include "VorbisDelete.h"
 
 #include <deque>
 
@@ -253,10 +254,7 @@ bool TOggPlan::Write(const std::string& output, std::string& error) {
 
 std::unique_ptr<TLosslessPlan> PlanOggCut(const std::string& input, TLosslessMode mode, int64_t startMs,
                                           int64_t endMs, TLosslessCheck& check) {
-    if (mode == TLosslessMode::Delete) {
-        check = Verdict(TLosslessVerdict::NotAvailable, Format(LosslessText::kNoDeletePath, "Ogg"));
-        return nullptr;
-    }
+    if (mode == TLosslessMode::Delete) return PlanVorbisDelete(input, startMs, endMs, check);
     auto plan = std::make_unique<TOggPlan>();
     plan->Input = input;
     TByteReader reader;

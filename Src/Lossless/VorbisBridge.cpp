@@ -1,0 +1,247 @@
+#include "VorbisBridge.h"
+
+#include "ByteFile.h"
+#include "FFPtr.h"
+#include "MyUtils.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr int kStepsAround = 5; // qualities (in tenths) tried on each side of the nominal rate's
+
+// oggenc's quality in tenths as the libraries' global quality (whose unit is 1/FF_QP2LAMBDA).
+int GlobalQualityOfTenths(int tenths) {
+    return int(std::lround(tenths * double(FF_QP2LAMBDA) / 10.0));
+}
+
+std::string ErrorText(int code) {
+    char text[128] = {};
+    av::av_strerror(code, text, sizeof text);
+    return text;
+}
+
+// The libraries' form of a Xiph stream's headers: 2, the sizes of the first two in lacing, then
+// all three.
+bool SetXiphExtradata(AVCodecContext* c, const TVorbisPackets& headers) {
+    std::vector<uint8_t> bytes{2};
+    for (size_t i = 0; i < 2; ++i) {
+        size_t size = headers[i].size();
+        bytes.insert(bytes.end(), size / 255, 255);
+        bytes.push_back(uint8_t(size % 255));
+    }
+    for (const std::vector<uint8_t>& h : headers)
+        bytes.insert(bytes.end(), h.begin(), h.end());
+    c->extradata = static_cast<uint8_t*>(av::av_mallocz(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!c->extradata) return false;
+    std::memcpy(c->extradata, bytes.data(), bytes.size());
+    c->extradata_size = int(bytes.size());
+    return true;
+}
+
+// The three headers of an opened encoder, from its Xiph-laced extradata.
+bool ReadXiphExtradata(const AVCodecContext* c, TVorbisPackets& headers) {
+    const uint8_t* p = c->extradata;
+    size_t size = size_t(std::max(0, c->extradata_size)), at = 1;
+    if (!p || size < 3 || p[0] != 2) return false;
+    size_t sizes[3] = {0, 0, 0};
+    for (size_t i = 0; i < 2; ++i) {
+        while (at < size && p[at] == 255)
+            sizes[i] += p[at++];
+        if (at >= size) return false;
+        sizes[i] += p[at++];
+    }
+    if (sizes[0] + sizes[1] > size - at) return false;
+    sizes[2] = size - at - sizes[0] - sizes[1];
+    headers.clear();
+    for (size_t s : sizes) {
+        headers.emplace_back(p + at, p + at + s);
+        at += s;
+    }
+    return true;
+}
+
+void AppendPlanar(const AVFrame* frame, TPcmBlock& pcm) {
+    int channels = frame->ch_layout.nb_channels;
+    size_t at = pcm.Samples.size();
+    pcm.Samples.resize(at + size_t(frame->nb_samples) * size_t(channels));
+    for (int i = 0; i < frame->nb_samples; ++i)
+        for (int c = 0; c < channels; ++c)
+            pcm.Samples[at++] = reinterpret_cast<const float*>(frame->extended_data[c])[i];
+}
+
+// The decoder opened with the stream's headers; null with `error`.
+TCodecContextPtr OpenDecoder(const TVorbisPackets& headers, std::string& error) {
+    const AVCodec* codec = av::avcodec_find_decoder(AV_CODEC_ID_VORBIS);
+    TCodecContextPtr context(codec ? av::avcodec_alloc_context3(codec) : nullptr);
+    if (!context || headers.size() != 3 || !SetXiphExtradata(context.get(), headers)) {
+        error = "no Vorbis decoder";
+        return nullptr;
+    }
+    int rc = av::avcodec_open2(context.get(), codec, nullptr);
+    if (rc < 0 || context->sample_fmt != AV_SAMPLE_FMT_FLTP) {
+        error = rc < 0 ? "the Vorbis decoder does not open: " + ErrorText(rc) : "the Vorbis decoder gives no float samples";
+        return nullptr;
+    }
+    return context;
+}
+
+// The encoder opened at `setting` with the decoder's rate and channel layout; null when it does
+// not open.
+TCodecContextPtr OpenEncoder(const AVCodecContext* decoder, const TVorbisSetting& setting) {
+    const AVCodec* codec = av::avcodec_find_encoder_by_name("libvorbis");
+    TCodecContextPtr context(codec ? av::avcodec_alloc_context3(codec) : nullptr);
+    AVCodecContext* c = context.get();
+    if (!c) return nullptr;
+    c->sample_rate = decoder->sample_rate;
+    c->time_base = AVRational{1, decoder->sample_rate};
+    if (av::av_channel_layout_copy(&c->ch_layout, &decoder->ch_layout) < 0) return nullptr;
+    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    if (setting.BitRate > 0) {
+        c->bit_rate = setting.BitRate;
+    } else {
+        c->flags |= AV_CODEC_FLAG_QSCALE;
+        c->global_quality = setting.GlobalQuality;
+    }
+    if (av::avcodec_open2(c, codec, nullptr) < 0) return nullptr;
+    return context;
+}
+
+} // namespace
+
+bool DecodeVorbisPackets(const TVorbisPackets& headers, const TVorbisPackets& packets, TPcmBlock& pcm,
+                         std::string& error) {
+    TCodecContextPtr context = OpenDecoder(headers, error);
+    TPacketPtr packet(av::av_packet_alloc());
+    TFramePtr frame(av::av_frame_alloc());
+    if (!context || !packet || !frame) {
+        if (error.empty()) error = "out of memory";
+        return false;
+    }
+    pcm = TPcmBlock();
+    pcm.Channels = context->ch_layout.nb_channels;
+    for (const std::vector<uint8_t>& bytes : packets) {
+        if (av::av_new_packet(packet.get(), int(bytes.size())) < 0) {
+            error = "out of memory";
+            return false;
+        }
+        std::memcpy(packet->data, bytes.data(), bytes.size());
+        int rc = av::avcodec_send_packet(context.get(), packet.get());
+        av::av_packet_unref(packet.get());
+        while (rc >= 0 && (rc = av::avcodec_receive_frame(context.get(), frame.get())) >= 0) {
+            AppendPlanar(frame.get(), pcm);
+            av::av_frame_unref(frame.get());
+        }
+        if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && rc < 0) {
+            error = "a packet at the seam cannot be decoded: " + ErrorText(rc);
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string TVorbisSetting::Describe() const {
+    if (BitRate > 0) return Format("%lld bit/s", (long long)BitRate);
+    return Format("quality %.2f", double(GlobalQuality) / FF_QP2LAMBDA);
+}
+
+bool TVorbisBridgeEncoder::Find(const TVorbisPackets& headers, std::string& error) {
+    TCodecContextPtr decoder = OpenDecoder(headers, error);
+    if (!decoder) return false;
+    if (!av::avcodec_find_encoder_by_name("libvorbis")) {
+        error = "the libraries have no libvorbis encoder";
+        return false;
+    }
+    FHeaders = headers;
+    Tries = 0;
+    int64_t nominal = int32_t(ReadLE32(&headers[0][20]));
+    // The nominal rate an encoder setting gives, -1 when it does not open; `same` when its
+    // headers decode the stream's packets.
+    auto open = [&](const TVorbisSetting& s, bool& same) -> int64_t {
+        ++Tries;
+        same = false;
+        TCodecContextPtr c = OpenEncoder(decoder.get(), s);
+        TVorbisPackets own;
+        if (!c || !ReadXiphExtradata(c.get(), own) || own[0].size() < 30) return -1;
+        same = own[0][28] == headers[0][28] && own[0][11] == headers[0][11] && own[2] == headers[2];
+        return int32_t(ReadLE32(&own[0][20]));
+    };
+    bool same = false;
+    if (nominal > 0) {
+        Setting = TVorbisSetting{nominal, 0};
+        open(Setting, same);
+        if (same) return true;
+        // The quality whose nominal rate is the stream's: the rate grows with the quality.
+        int low = -FF_QP2LAMBDA, high = 10 * FF_QP2LAMBDA;
+        while (high - low > 1) {
+            int mid = (low + high) / 2;
+            int64_t rate = open(TVorbisSetting{0, mid}, same);
+            if (same) {
+                Setting = TVorbisSetting{0, mid};
+                return true;
+            }
+            (rate >= 0 && rate < nominal ? low : high) = mid;
+        }
+        int centre = int(std::lround(high * 10.0 / FF_QP2LAMBDA));
+        for (int step = 0; step <= 2 * kStepsAround; ++step) {
+            int tenths = centre + (step % 2 ? 1 : -1) * ((step + 1) / 2);
+            Setting = TVorbisSetting{0, GlobalQualityOfTenths(tenths)};
+            open(Setting, same);
+            if (same) return true;
+        }
+    }
+    error = "no setting of the Vorbis encoder reproduces the stream's setup header";
+    return false;
+}
+
+bool TVorbisBridgeEncoder::Encode(const TPcmBlock& pcm, TVorbisPackets& packets, std::string& error) const {
+    std::string decoderError;
+    TCodecContextPtr decoder = OpenDecoder(FHeaders, decoderError);
+    TCodecContextPtr context = decoder ? OpenEncoder(decoder.get(), Setting) : nullptr;
+    AVCodecContext* c = context.get();
+    TFramePtr frame(av::av_frame_alloc());
+    TPacketPtr packet(av::av_packet_alloc());
+    if (!c || !frame || !packet) {
+        error = decoder ? "the Vorbis encoder does not open" : decoderError;
+        return false;
+    }
+    int channels = c->ch_layout.nb_channels;
+    int chunk = c->frame_size > 0 ? c->frame_size : 1024;
+    auto drain = [&]() {
+        int rc;
+        while ((rc = av::avcodec_receive_packet(c, packet.get())) >= 0) {
+            packets.emplace_back(packet->data, packet->data + packet->size);
+            av::av_packet_unref(packet.get());
+        }
+        return rc == AVERROR(EAGAIN) || rc == AVERROR_EOF ? 0 : rc;
+    };
+    packets.clear();
+    for (int64_t done = 0; done < pcm.Frames(); done += chunk) {
+        frame->nb_samples = int(std::min<int64_t>(chunk, pcm.Frames() - done));
+        frame->format = c->sample_fmt;
+        frame->sample_rate = c->sample_rate;
+        av::av_channel_layout_copy(&frame->ch_layout, &c->ch_layout);
+        if (av::av_frame_get_buffer(frame.get(), 0) < 0) {
+            error = "out of memory";
+            return false;
+        }
+        for (int i = 0; i < frame->nb_samples; ++i)
+            for (int ch = 0; ch < channels; ++ch)
+                reinterpret_cast<float*>(frame->extended_data[ch])[i] =
+                    pcm.Samples[size_t((done + i) * pcm.Channels + ch % pcm.Channels)];
+        frame->pts = done;
+        int rc = av::avcodec_send_frame(c, frame.get());
+        av::av_frame_unref(frame.get());
+        if (rc < 0 || (rc = drain()) < 0) {
+            error = "the bridge cannot be encoded: " + ErrorText(rc);
+            return false;
+        }
+    }
+    int rc = av::avcodec_send_frame(c, nullptr);
+    if (rc < 0 || (rc = drain()) < 0) {
+        error = "the bridge cannot be encoded: " + ErrorText(rc);
+        return false;
+    }
+    return true;
+}

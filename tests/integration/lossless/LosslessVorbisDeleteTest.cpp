@@ -1,0 +1,181 @@
+// Lossless Ogg Vorbis delete: outside a short re-encoded bridge at the seam the decoded output
+// equals the decoded input; the stretch removed is rounded to the long-block grid and the check
+// says where the end mark moved; deletes that keep one side are exact selects; streams whose
+// setup the bridge encoder cannot reproduce are left to re-encoding.
+#include "LosslessCut.h"
+#include "LosslessTexts.h"
+#include "OggPages.h"
+#include "TestLibs.h"
+#include "TestMedia.h"
+
+#include "MyUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+namespace {
+
+constexpr int64_t kToEnd = 1000000; // an end mark beyond every test file
+
+// A folder of this test process, removed at its end.
+std::string Scratch(const std::string& name) {
+    struct TFolder {
+        std::string Path;
+        TFolder() {
+            std::string pattern = TestMediaFolder() + "vorbis-delete-XXXXXX";
+            if (::mkdtemp(pattern.data())) Path = pattern + "/";
+        }
+        ~TFolder() {
+            if (!Path.empty()) [[maybe_unused]] int rc = ::system(("rm -rf '" + Path + "'").c_str());
+        }
+    };
+    static TFolder folder;
+    return folder.Path + name;
+}
+
+int64_t Samples(int64_t ms, int rate) {
+    return (ms * rate + 500) / 1000;
+}
+
+// The three headers of an Ogg Vorbis file.
+std::vector<std::vector<uint8_t>> OggHeaders(const std::string& path) {
+    TByteReader reader;
+    std::string error;
+    std::vector<std::vector<uint8_t>> packets;
+    TOggPacketReader walk(reader);
+    TOggPacket packet;
+    if (!reader.Open(path, error)) return packets;
+    while (packets.size() < 3 && walk.Next(packet))
+        packets.push_back(packet.Data);
+    return packets;
+}
+
+// The input without [from, from + count).
+TDecodedAudio Without(const TDecodedAudio& whole, int64_t from, int64_t count) {
+    TDecodedAudio want = whole;
+    want.Samples.erase(want.Samples.begin() + from * whole.Channels,
+                       want.Samples.begin() + std::min(whole.Frames(), from + count) * whole.Channels);
+    return want;
+}
+
+// The first and last frame where the two differ (-1 when they do not).
+std::pair<int64_t, int64_t> Differences(const TDecodedAudio& want, const TDecodedAudio& got) {
+    int64_t first = -1, last = -1;
+    for (size_t i = 0; i < std::min(want.Samples.size(), got.Samples.size()); ++i)
+        if (want.Samples[i] != got.Samples[i]) {
+            last = int64_t(i) / want.Channels;
+            if (first < 0) first = last;
+        }
+    return {first, last};
+}
+
+double SnrDb(const TDecodedAudio& want, const TDecodedAudio& got, int64_t from, int64_t to) {
+    double signal = 0, noise = 0;
+    for (int64_t i = from * want.Channels; i < to * want.Channels; ++i) {
+        double w = want.Samples[size_t(i)], d = w - got.Samples[size_t(i)];
+        signal += w * w;
+        noise += d * d;
+    }
+    return noise == 0 ? 1000.0 : 10 * std::log10(signal / noise);
+}
+
+struct TVorbisCase {
+    const char* Name;
+    std::string (*Input)();
+};
+
+class LosslessVorbisDelete : public ::testing::TestWithParam<TVorbisCase> {
+protected:
+    void SetUp() override { ASSERT_TRUE(LoadTestLibs(ConverterLibs)); }
+};
+
+// Marks in the middle (one a sample beside a block centre, found by the loop), a stretch shorter
+// than a block, and near the edges of the bridge's reach.
+TEST_P(LosslessVorbisDelete, CopiesAllButABridgeAtTheSeam) {
+    std::string input = GetParam().Input();
+    std::string output = Scratch(std::string(GetParam().Name) + ".ogg");
+    TDecodedAudio whole = DecodeAudioFile(input);
+    int rate = whole.SampleRate;
+    const int64_t longBlock = int64_t(1) << (OggHeaders(input)[0][28] >> 4);
+    for (auto [startMs, endMs] : {std::pair<int64_t, int64_t>{1500, 3210}, {1000, 1010}, {100, 1100}, {2000, 3800}}) {
+        SCOPED_TRACE(Format("marks %lld..%lld ms", (long long)startMs, (long long)endMs));
+        TLosslessCutter cutter;
+        TLosslessCheck check = cutter.Plan(input, TLosslessMode::Delete, startMs, endMs);
+        ASSERT_EQ(check.Verdict, TLosslessVerdict::Possible) << check.Reason;
+        int64_t start = Samples(startMs, rate), end = Samples(endMs, rate);
+        int64_t removed = end - start + std::llround(check.EndOffsetMs * rate / 1000.0);
+        EXPECT_EQ(check.SampleExact, removed == end - start);
+        EXPECT_LE(std::abs(removed - (end - start)), longBlock / 2);
+        ASSERT_TRUE(cutter.Write(output)) << cutter.LastError;
+
+        TDecodedAudio rest = DecodeAudioFile(output, true);
+        TDecodedAudio want = Without(whole, start, removed);
+        ASSERT_EQ(rest.Frames(), want.Frames());
+        // Bit for bit up to the bridge (its joins lie within three long blocks of the marks) and
+        // from its end on.
+        auto [first, last] = Differences(want, rest);
+        EXPECT_GE(first, start - 4 * longBlock);
+        EXPECT_LT(last, start + 5 * longBlock);
+        EXPECT_GT(SnrDb(want, rest, std::max<int64_t>(0, first), last + 1), 12.0);
+        EXPECT_EQ(OggHeaders(output), OggHeaders(input)); // the tags among them
+    }
+}
+
+// A delete from the start or to the end keeps one side: exact to the sample.
+TEST_P(LosslessVorbisDelete, KeepingOneSideIsExact) {
+    std::string input = GetParam().Input();
+    std::string output = Scratch(std::string(GetParam().Name) + "-side.ogg");
+    TDecodedAudio whole = DecodeAudioFile(input);
+    int rate = whole.SampleRate;
+    for (auto [startMs, endMs] : {std::pair<int64_t, int64_t>{0, 1234}, {2345, kToEnd}}) {
+        TLosslessCutter cutter;
+        TLosslessCheck check = cutter.Plan(input, TLosslessMode::Delete, startMs, endMs);
+        ASSERT_EQ(check.Verdict, TLosslessVerdict::Possible) << check.Reason;
+        EXPECT_TRUE(check.SampleExact);
+        ASSERT_TRUE(cutter.Write(output)) << cutter.LastError;
+        int64_t start = Samples(startMs, rate), end = std::min(whole.Frames(), Samples(endMs, rate));
+        TDecodedAudio rest = DecodeAudioFile(output, true);
+        TDecodedAudio want = Without(whole, start, end - start);
+        ASSERT_EQ(rest.Frames(), want.Frames()) << startMs;
+        EXPECT_EQ(Differences(want, rest).first, -1) << startMs;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, LosslessVorbisDelete,
+    ::testing::Values(TVorbisCase{"TaggedStereo", [] { return TaggedMediaFile(TMediaFormat::Ogg); }},
+                      TVorbisCase{"Mono22k", [] { return TestMediaFile({TMediaFormat::Ogg, 4.0, 22050, 1, 64000}); }}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A stream no setting of the bridge encoder reproduces (here: its identification names a rate
+// whose setup differs), and a seam too close to the start, are saved by re-encoding.
+TEST(LosslessVorbisFallback, LeavesWhatItCannotBridgeToReencoding) {
+    ASSERT_TRUE(LoadTestLibs(ConverterLibs));
+    std::string input = TestMediaFile({TMediaFormat::Ogg, 4.0, 44100, 2, 128000});
+    std::ifstream in(input, std::ios::binary);
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_GT(bytes.size(), 58u);
+    WriteLE32(&bytes[28 + 20], 500000); // the nominal bit rate of the identification header (page 0)
+    size_t pageBytes = 27 + bytes[26] + bytes[27];
+    WriteLE32(&bytes[22], 0);
+    WriteLE32(&bytes[22], OggChecksum(bytes.data(), pageBytes));
+    std::string other = Scratch("other.ogg");
+    std::ofstream(other, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
+
+    TLosslessCutter cutter;
+    TLosslessCheck check = cutter.Plan(other, TLosslessMode::Delete, 1000, 2000);
+    EXPECT_EQ(check.Verdict, TLosslessVerdict::NotAvailable);
+    EXPECT_EQ(check.Reason, Format(LosslessText::kVorbisSetup,
+                                   "no setting of the Vorbis encoder reproduces the stream's setup header"));
+    check = cutter.Plan(input, TLosslessMode::Delete, 5, 2000);
+    EXPECT_EQ(check.Verdict, TLosslessVerdict::NotAvailable);
+    EXPECT_EQ(check.Reason, LosslessText::kVorbisSeamEdge);
+    EXPECT_FALSE(cutter.Write(Scratch("never.ogg")));
+}
+
+} // namespace
