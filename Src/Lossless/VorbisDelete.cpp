@@ -9,9 +9,12 @@
 // last one is centred where b_p was (shifted by the stretch removed) and overlaps B's first.
 // Each long block carries whether its neighbours are long, so both joins lie between long
 // blocks on both sides, and the bridge packets are taken from an encoding whose block centres
-// fall on a_k's and b_p's. Long blocks step by half a long block, so the stretch removed is
-// rounded to that step: the end mark moves by at most a quarter of a long block (11.6 ms at
-// 44.1 kHz with 2048-sample blocks), and the check says by how much.
+// fall on a_k's and b_p's. Centres step by a half long block between long blocks (less around
+// short ones), so the stretch removed is rounded to what the blocks of the encoding and of the
+// input allow: the end mark moves by about a quarter of a long block at most (11.6 ms at 44.1 kHz
+// with 2048-sample blocks; further when the encoder's blocks at the seam move with the removal),
+// and the check says by how much. The encoder's block choices at the seam depend on the samples
+// it is given, so a removal is encoded, checked and, if the centres do not fall right, retried.
 #include "VorbisDelete.h"
 
 #include "ByteFile.h"
@@ -21,6 +24,7 @@
 #include "OggPages.h"
 #include "VorbisBridge.h"
 
+#include <set>
 
 namespace {
 
@@ -88,7 +92,8 @@ private:
     bool EncodeTry(TBridgeTry& t, std::string& error);
     bool LongPair(const TBridgeTry& t, size_t i) const;
     bool AlignStart(TBridgeTry& t, const std::vector<size_t>& starts) const;
-    bool AlignEnd(TBridgeTry& t, const std::vector<size_t>& ends, TBridgeTry& next) const;
+    bool AlignEnd(TBridgeTry& t, const std::vector<size_t>& ends, const std::set<int64_t>& tried,
+                  TBridgeTry& next) const;
     bool FindBridge(const std::vector<size_t>& starts, const std::vector<size_t>& ends, TBridgeTry& best,
                     std::string& error);
     int Long() const { return FPlan.Stream.BlockSizes[1]; }
@@ -309,8 +314,10 @@ bool TVorbisDeleter::AlignStart(TBridgeTry& t, const std::vector<size_t>& starts
 }
 
 // Whether an encoded long pair after Ia is centred on b_p after the removal (then Ib). `next`
-// gets the b_p and removal of the pair whose removal comes nearest the marked stretch.
-bool TVorbisDeleter::AlignEnd(TBridgeTry& t, const std::vector<size_t>& ends, TBridgeTry& next) const {
+// gets the b_p and removal, not tried yet, of the pair whose removal comes nearest the marked
+// stretch (Removed 0 when none).
+bool TVorbisDeleter::AlignEnd(TBridgeTry& t, const std::vector<size_t>& ends,
+                              const std::set<int64_t>& tried, TBridgeTry& next) const {
     int64_t wanted = End - Start, bestGap = -1;
     bool aligned = false;
     for (size_t i = t.Ia + 1; i < t.Blocks.size(); ++i) {
@@ -322,7 +329,7 @@ bool TVorbisDeleter::AlignEnd(TBridgeTry& t, const std::vector<size_t>& ends, TB
                 t.Ib = i;
                 aligned = true;
             }
-            if (bestGap < 0 || std::abs(removed - wanted) < bestGap) {
+            if (!tried.count(removed) && (bestGap < 0 || std::abs(removed - wanted) < bestGap)) {
                 bestGap = std::abs(removed - wanted);
                 next.B = b;
                 next.Removed = removed;
@@ -342,11 +349,14 @@ bool TVorbisDeleter::FindBridge(const std::vector<size_t>& starts, const std::ve
     t.B = ends.front();
     t.Removed = std::max<int64_t>(1, wanted);
     bool found = false;
+    // The encoder's blocks at the seam depend on the removal, which may move them in turn.
+    std::set<int64_t> tried;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (!EncodeTry(t, error)) return false;
         if (!AlignStart(t, starts)) continue;
         TBridgeTry next;
-        if (AlignEnd(t, ends, next) && (!found || std::abs(t.Removed - wanted) < std::abs(best.Removed - wanted))) {
+        tried.insert(t.Removed);
+        if (AlignEnd(t, ends, tried, next) && (!found || std::abs(t.Removed - wanted) < std::abs(best.Removed - wanted))) {
             best = t;
             found = true;
         }
