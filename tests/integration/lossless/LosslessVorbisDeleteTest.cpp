@@ -2,45 +2,15 @@
 // equals the decoded input; the stretch removed is rounded to the long-block grid and the check
 // says where the end mark moved; deletes that keep one side are exact selects; streams whose
 // setup the bridge encoder cannot reproduce are left to re-encoding.
-#include "LosslessCut.h"
+#include "LosslessTestSupport.h"
 #include "LosslessTexts.h"
 #include "OggPages.h"
-#include "TestLibs.h"
-#include "TestMedia.h"
 
 #include "MyUtils.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <unistd.h>
 
 namespace {
-
-constexpr int64_t kToEnd = 1000000; // an end mark beyond every test file
-
-// A folder of this test process, removed at its end.
-std::string Scratch(const std::string& name) {
-    struct TFolder {
-        std::string Path;
-        TFolder() {
-            std::string pattern = TestMediaFolder() + "vorbis-delete-XXXXXX";
-            if (::mkdtemp(pattern.data())) Path = pattern + "/";
-        }
-        ~TFolder() {
-            if (!Path.empty()) [[maybe_unused]] int rc = ::system(("rm -rf '" + Path + "'").c_str());
-        }
-    };
-    static TFolder folder;
-    return folder.Path + name;
-}
-
-int64_t Samples(int64_t ms, int rate) {
-    return (ms * rate + 500) / 1000;
-}
 
 // The three headers of an Ogg Vorbis file.
 std::vector<std::vector<uint8_t>> OggHeaders(const std::string& path) {
@@ -89,17 +59,14 @@ struct TVorbisCase {
     std::string (*Input)();
 };
 
-class LosslessVorbisDelete : public ::testing::TestWithParam<TVorbisCase> {
-protected:
-    void SetUp() override { ASSERT_TRUE(LoadTestLibs(ConverterLibs)); }
-};
+class LosslessVorbisDelete : public LosslessTest, public ::testing::WithParamInterface<TVorbisCase> {};
 
 // Marks in the middle (one a sample beside a block centre, found by the loop), a stretch shorter
 // than a block, and near the edges of the bridge's reach.
 TEST_P(LosslessVorbisDelete, CopiesAllButABridgeAtTheSeam) {
     std::string input = GetParam().Input();
     std::string output = Scratch(std::string(GetParam().Name) + ".ogg");
-    TDecodedAudio whole = DecodeAudioFile(input);
+    const TDecodedAudio& whole = DecodedInput(input);
     int rate = whole.SampleRate;
     const int64_t longBlock = int64_t(1) << (OggHeaders(input)[0][28] >> 4);
     for (auto [startMs, endMs] : {std::pair<int64_t, int64_t>{1500, 3210}, {1000, 1010}, {100, 1100}, {2000, 3800}}) {
@@ -130,7 +97,7 @@ TEST_P(LosslessVorbisDelete, CopiesAllButABridgeAtTheSeam) {
 TEST_P(LosslessVorbisDelete, KeepingOneSideIsExact) {
     std::string input = GetParam().Input();
     std::string output = Scratch(std::string(GetParam().Name) + "-side.ogg");
-    TDecodedAudio whole = DecodeAudioFile(input);
+    const TDecodedAudio& whole = DecodedInput(input);
     int rate = whole.SampleRate;
     for (auto [startMs, endMs] : {std::pair<int64_t, int64_t>{0, 1234}, {2345, kToEnd}}) {
         TLosslessCutter cutter;
@@ -154,18 +121,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A stream no setting of the bridge encoder reproduces (here: its identification names a rate
 // whose setup differs), and a seam too close to the start, are saved by re-encoding.
-TEST(LosslessVorbisFallback, LeavesWhatItCannotBridgeToReencoding) {
-    ASSERT_TRUE(LoadTestLibs(ConverterLibs));
+TEST_F(LosslessTest, VorbisDeleteLeavesWhatItCannotBridgeToReencoding) {
     std::string input = TestMediaFile({TMediaFormat::Ogg, 4.0, 44100, 2, 128000});
-    std::ifstream in(input, std::ios::binary);
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    std::vector<uint8_t> bytes = ReadBytes(input);
     ASSERT_GT(bytes.size(), 58u);
     WriteLE32(&bytes[28 + 20], 500000); // the nominal bit rate of the identification header (page 0)
     size_t pageBytes = 27 + bytes[26] + bytes[27];
     WriteLE32(&bytes[22], 0);
     WriteLE32(&bytes[22], OggChecksum(bytes.data(), pageBytes));
     std::string other = Scratch("other.ogg");
-    std::ofstream(other, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
+    WriteBytes(other, bytes);
 
     TLosslessCutter cutter;
     TLosslessCheck check = cutter.Plan(other, TLosslessMode::Delete, 1000, 2000);

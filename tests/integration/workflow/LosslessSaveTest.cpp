@@ -2,6 +2,8 @@
 // formats without a copy path are re-encoded after a notice.
 #include "WorkflowHarness.h"
 
+#include "LosslessTexts.h"
+
 #include "MyUtils.h"
 
 TEST_F(WorkflowTest, LosslessSelectCopiesWithoutConverting) {
@@ -20,12 +22,11 @@ TEST_F(WorkflowTest, LosslessSelectCopiesWithoutConverting) {
 TEST_F(WorkflowTest, LosslessWithoutCopyPathReencodesAfterANotice) {
     SKIP_WITHOUT_CONVERSIONS();
     std::string input = TestMediaFile(TMediaSpec{TMediaFormat::Ogg, 4.0, 44100, 2});
-    Open(input, 2, 1000, 2000);
+    Open(input, 2, 5, 1005); // a Vorbis seam this close to the start leaves no room for a bridge
     FWorkflow->FControl.Lossless = true;
     ASSERT_EQ(SaveAs("cut.ogg"), TSaveResult::Done) << FWorkflow->LastMessage();
     ASSERT_FALSE(FMessages.empty());
-    EXPECT_EQ(FMessages.front(), Format(WorkflowText::kLosslessFallback,
-                                        "Lossless deleting is not available for Ogg files yet"));
+    EXPECT_EQ(FMessages.front(), Format(WorkflowText::kLosslessFallback, LosslessText::kVorbisSeamEdge));
     EXPECT_EQ(FSteps.size(), 3u); // the re-encoding delete: two parts, then the encode
     EXPECT_NEAR(DecodeAudioFile(Scratch("cut.ogg")).Seconds(), 3.0, 0.01);
 }
