@@ -6,7 +6,7 @@
 # mpg123 against the decoded input between the marks.
 # Usage: bench/lossless.sh [build folder]   (default: build-bench, a release build)
 # Then 60 s of 10-minute Ogg Vorbis, Opus and FLAC files: lossless against re-encoding, with a
-# second decoder each (oggdec, libopus through ffmpeg, sox).
+# second decoder each (oggdec, libopus through ffmpeg, sox); the Vorbis and FLAC deletes.
 # Needs: lame, mp3splt, ffmpeg, mpg123, vorbis-tools, sox, python3. Media are cached in
 # /tmp/clipwell-bench.
 set -e
@@ -84,3 +84,10 @@ done
 delete=$(median_ms 3 "$cut" delete "$media/ten.flac" "$out/ld.flac" --start 270000 --end 330000 --lossless --overwrite)
 echo "delete 60 s of the 10-minute .flac: lossless $delete ms"
 python3 "$root/bench/lossless_exact.py" --delete "$media/ten.flac" "$out/ld.flac" 270000 330000
+
+# Vorbis delete: the packets copied around a re-encoded bridge at the seam; the second decoder
+# (oggdec) and the re-encoding delete's error over the bridge's samples.
+vdelete=$(median_ms 3 "$cut" delete "$media/ten.ogg" "$out/ld.ogg" --start 270000 --end 330000 --lossless --overwrite)
+vencoded=$(median_ms 1 "$cut" delete "$media/ten.ogg" "$out/ed.ogg" --start 270000 --end 330000 --overwrite)
+echo "delete 60 s of the 10-minute .ogg: lossless $vdelete ms, re-encoding $vencoded ms"
+python3 "$root/bench/vorbis_delete.py" "$media/ten.ogg" "$out/ld.ogg" 270000 330000 "$out/ed.ogg"

@@ -32,7 +32,7 @@ constexpr int kWarmUpBlocks = 4;   // long blocks the encoder runs before the br
 constexpr int kTailBlocks = 4;     // and after it (away from the end of its input)
 constexpr int kReachBlocks = 24;   // long blocks around each mark whose packets are remembered
 constexpr int kJoinBlocks = 3;     // how far from its mark a join may lie, in long blocks
-constexpr int kAttempts = 8;       // encodings tried to align the bridge with the copied packets
+constexpr int kAttempts = 16;      // encodings tried to align the bridge with the copied packets
 
 struct TVorbisPlace {
     int64_t Index = 0;
@@ -268,7 +268,8 @@ bool TVorbisDeleter::Desired(int64_t from, int64_t count, int64_t removed, TPcmB
 bool TVorbisDeleter::EncodeTry(TBridgeTry& t, std::string& error) {
     TPcmBlock pcm;
     int64_t count = FNear[t.B].End - t.Removed - t.T0 + int64_t(kTailBlocks) * Long();
-    if (!Desired(t.T0, count, t.Removed, pcm, error) || !FEncoder.Encode(pcm, t.Packets, error)) return false;
+    if (!Desired(t.T0, count, t.Removed, pcm, error)) return false;
+    if (!FEncoder.Encode(pcm, t.Packets, error)) return false;
     t.Centres.clear();
     t.Blocks.clear();
     int previous = 0;
@@ -345,15 +346,21 @@ bool TVorbisDeleter::FindBridge(const std::vector<size_t>& starts, const std::ve
                                 TBridgeTry& best, std::string& error) {
     int64_t wanted = End - Start;
     TBridgeTry t;
-    t.T0 = FNear[starts.front()].End - int64_t(kWarmUpBlocks) * Long();
+    t.T0 = FNear[starts.back()].End - int64_t(kWarmUpBlocks) * Long(); // warm for every a_k
     t.B = ends.front();
     t.Removed = std::max<int64_t>(1, wanted);
     bool found = false;
     // The encoder's blocks at the seam depend on the removal, which may move them in turn.
-    std::set<int64_t> tried;
+    std::set<int64_t> tried, startsTried{t.T0};
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (!EncodeTry(t, error)) return false;
-        if (!AlignStart(t, starts)) continue;
+        if (!AlignStart(t, starts)) {
+            // The encoder meets its first samples with a few short blocks, how many depends on
+            // them: a T0 tried before is moved back by a long block to other samples.
+            while (!startsTried.insert(t.T0).second)
+                t.T0 -= Long();
+            continue;
+        }
         TBridgeTry next;
         tried.insert(t.Removed);
         if (AlignEnd(t, ends, tried, next) && (!found || std::abs(t.Removed - wanted) < std::abs(best.Removed - wanted))) {
