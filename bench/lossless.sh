@@ -91,3 +91,21 @@ vdelete=$(median_ms 3 "$cut" delete "$media/ten.ogg" "$out/ld.ogg" --start 27000
 vencoded=$(median_ms 1 "$cut" delete "$media/ten.ogg" "$out/ed.ogg" --start 270000 --end 330000 --overwrite)
 echo "delete 60 s of the 10-minute .ogg: lossless $vdelete ms, re-encoding $vencoded ms"
 python3 "$root/bench/vorbis_delete.py" "$media/ten.ogg" "$out/ld.ogg" 270000 330000 "$out/ed.ogg"
+
+# ADTS AAC, WMA and M4A: delete 60 s of a 10-minute file, whole frames joined against re-encoding,
+# each output decoded by the ffmpeg command line and measured against the decoded input.
+[ -f "$media/ten.aac" ] || ffmpeg -v error -i "$media/ten.wav" -c:a aac -b:a 128k "$media/ten.aac"
+[ -f "$media/ten.m4a" ] || ffmpeg -v error -i "$media/ten.wav" -c:a aac -b:a 128k "$media/ten.m4a"
+[ -f "$media/ten.wma" ] || ffmpeg -v error -i "$media/ten.wav" -c:a wmav2 -b:a 128k "$media/ten.wma"
+for ext in aac wma m4a; do
+    floor=$(median_ms 7 "$cut" info "$media/ten.$ext")
+    lossless=$(median_ms 7 "$cut" delete "$media/ten.$ext" "$out/ld.$ext" --start 270000 --end 330000 --lossless --overwrite)
+    encoded=$(median_ms 1 "$cut" delete "$media/ten.$ext" "$out/ed.$ext" --start 270000 --end 330000 --overwrite)
+    mem=$(peak_kb "$cut" delete "$media/ten.$ext" "$out/ld.$ext" --start 270000 --end 330000 --lossless --overwrite)
+    notice=$("$cut" delete "$media/ten.$ext" "$out/ld.$ext" --start 270000 --end 330000 --lossless --overwrite 2>&1 |
+        grep -o 'Whole frames.*' || true)
+    echo "delete 60 s of a 10-minute .$ext: floor $floor ms, lossless $lossless ms, re-encoding $encoded ms" \
+        "($(awk -v l="$lossless" -v e="$encoded" -v f="$floor" 'BEGIN {printf "%.0f", (e - f) / ((l - f) > 0 ? (l - f) : 1)}')x faster above the floor), peak $mem KiB; notice: $notice"
+    python3 "$root/bench/lossless_frames.py" "$media/ten.$ext" "$out/ld.$ext" 270000 330000
+    python3 "$root/bench/lossless_frames.py" --reencoded "$media/ten.$ext" "$out/ed.$ext" 270000 330000
+done

@@ -33,5 +33,7 @@ inline constexpr const char* kBadFlac = "The FLAC file is damaged: %s";
 inline constexpr const char* kNoAdtsFrames = "No intact ADTS frame header was found: the file is damaged or not AAC";
 inline constexpr const char* kOneAudioStream = "The file holds other streams than one audio stream";
 inline constexpr const char* kWavNotPcm = "The WAV file holds compressed audio";
+inline constexpr const char* kWmaReservoir =
+    "The WMA file carries parts of its frames in the packets before them, which a lossless delete would break";
 
 } // namespace LosslessText
