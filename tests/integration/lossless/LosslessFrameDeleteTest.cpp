@@ -2,26 +2,16 @@
 // after it are copied, so the output decodes as the input but for the one frame decoded across
 // the join, and the check's distances give the stretch removed. AAC's noise bands (perceptual
 // noise substitution) decode anew after the join, so there the comparison is by SNR.
-#include "LosslessCut.h"
+#include "LosslessTestSupport.h"
 #include "LosslessTexts.h"
-#include "TestLibs.h"
-#include "TestMedia.h"
 
 #include "MyUtils.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <unistd.h>
 
 namespace {
-
-constexpr int64_t kToEnd = 1000000; // an end mark beyond every test file
 
 struct TDeleteCase {
     const char* Name;
@@ -34,16 +24,14 @@ void PrintTo(const TDeleteCase& c, std::ostream* out) {
     *out << c.Name;
 }
 
-std::string Scratch(const std::string& name) {
-    return TestMediaFolder() + Format("framedelete-%d-", int(::getpid())) + name;
-}
-
-int64_t Samples(double ms, int rate) {
-    return std::llround(ms * rate / 1000.0);
+// A mark moved by a distance of the check (ms, not whole).
+int64_t SamplesAt(int64_t ms, double offsetMs, int rate) {
+    return std::llround((double(ms) + offsetMs) * rate / 1000.0);
 }
 
 // SNR (dB) of `got` frames [gotFrom, +count) against `want` frames [wantFrom, +count); 1000 when equal.
-double SnrDb(const TDecodedAudio& want, int64_t wantFrom, const TDecodedAudio& got, int64_t gotFrom, int64_t count) {
+double SnrDb(const TDecodedAudio& want, int64_t wantFrom, const TDecodedAudio& got, int64_t gotFrom,
+             int64_t count) {
     double signal = 0, noise = 0;
     for (int64_t i = 0; i < count * want.Channels; ++i) {
         double w = want.Samples[size_t(wantFrom * want.Channels + i)];
@@ -61,10 +49,8 @@ double LevelDb(const TDecodedAudio& audio, int64_t from, int64_t count) {
     return 10 * std::log10(std::max(energy, 1e-12) / double(count));
 }
 
-class LosslessFrameDelete : public ::testing::TestWithParam<TDeleteCase> {
+class LosslessFrameDelete : public LosslessTest, public ::testing::WithParamInterface<TDeleteCase> {
 protected:
-    void SetUp() override { ASSERT_TRUE(LoadTestLibs(ConverterLibs)); }
-
     // Plans and writes the delete; the decoded output.
     TDecodedAudio Delete(int64_t startMs, int64_t endMs, TLosslessCheck& check) {
         TLosslessCutter cutter;
@@ -75,9 +61,7 @@ protected:
             ADD_FAILURE() << cutter.LastError;
             return {};
         }
-        TDecodedAudio rest = DecodeAudioFile(output);
-        std::remove(output.c_str());
-        return rest;
+        return DecodeAudioFile(output);
     }
 
     // `rest` frames from `restFrom` on equal the input's from `from` on (by SNR where noise bands
@@ -104,10 +88,10 @@ protected:
 // after it the input's from the resumption on.
 TEST_P(LosslessFrameDelete, JoinsWholeFramesAndSaysWhere) {
     Input = GetParam().Input();
-    Whole = DecodeAudioFile(Input);
+    Whole = DecodedInput(Input);
     int rate = Whole.SampleRate, n = GetParam().FrameSamples;
     double half = n * 500.0 / rate;
-    for (auto [startMs, endMs] : {std::pair<int64_t, int64_t>{1234, 2345}, {1500, 1510}, {2000, 3500}}) {
+    for (auto [startMs, endMs] : {TMarks{1234, 2345}, TMarks{1500, 1510}, TMarks{2000, 3500}}) {
         SCOPED_TRACE(Format("delete %lld..%lld ms", (long long)startMs, (long long)endMs));
         TLosslessCheck check;
         TDecodedAudio rest = Delete(startMs, endMs, check);
@@ -117,8 +101,8 @@ TEST_P(LosslessFrameDelete, JoinsWholeFramesAndSaysWhere) {
         if (endMs - startMs > 2 * half) {
             EXPECT_LE(std::abs(check.EndOffsetMs), half + 0.5);
         }
-        int64_t cut = Samples(startMs + check.StartOffsetMs, rate) - n / 2; // the frame across the join
-        int64_t removed = Samples(endMs + check.EndOffsetMs, rate) - Samples(startMs + check.StartOffsetMs, rate);
+        int64_t seam = SamplesAt(startMs, check.StartOffsetMs, rate), cut = seam - n / 2; // the join's frame
+        int64_t removed = SamplesAt(endMs, check.EndOffsetMs, rate) - seam;
         EXPECT_EQ(removed % n, 0);
         EXPECT_GE(removed, n);
         EXPECT_EQ(rest.Frames(), Whole.Frames() - removed);
@@ -133,12 +117,12 @@ TEST_P(LosslessFrameDelete, JoinsWholeFramesAndSaysWhere) {
 // distance says; the file's own edge is exact.
 TEST_P(LosslessFrameDelete, KeepsOneSideAtTheFilesEdges) {
     Input = GetParam().Input();
-    Whole = DecodeAudioFile(Input);
+    Whole = DecodedInput(Input);
     int rate = Whole.SampleRate, n = GetParam().FrameSamples;
     TLosslessCheck check;
     TDecodedAudio rest = Delete(0, 1500, check);
     EXPECT_EQ(check.StartOffsetMs, 0.0);
-    int64_t resume = Samples(1500 + check.EndOffsetMs, rate);
+    int64_t resume = SamplesAt(1500, check.EndOffsetMs, rate);
     EXPECT_NEAR(double(rest.Frames()), double(Whole.Frames() - resume), rate / 1000.0); // WMA: ms stamps
     // (ADTS starts a frame early to prime the decoder; the input's decoder was primed differently.)
     ExpectInput(rest, 2 * n, resume + 2 * n, -1, GetParam().ExactAfterJoin);
@@ -147,37 +131,37 @@ TEST_P(LosslessFrameDelete, KeepsOneSideAtTheFilesEdges) {
     EXPECT_EQ(check.EndOffsetMs, 0.0);
     EXPECT_GE(check.StartOffsetMs, 0.0);
     EXPECT_LT(check.StartOffsetMs, 3.0 * n * 1000.0 / rate);
-    EXPECT_NEAR(double(rest.Frames()), double(Samples(2500 + check.StartOffsetMs, rate)), rate / 1000.0);
+    EXPECT_NEAR(double(rest.Frames()), double(SamplesAt(2500, check.StartOffsetMs, rate)), rate / 1000.0);
     ExpectInput(rest, 0, 0, std::min(rest.Frames(), Samples(2500, rate)), true);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, LosslessFrameDelete,
-    ::testing::Values(
-        TDeleteCase{"Adts", [] { return TestMediaFile({TMediaFormat::Aac, 4.0, 44100, 2, 128000}); }, 1024, false},
-        TDeleteCase{"Wma", [] { return TaggedMediaFile(TMediaFormat::Wma); }, 2048, true},
-        TDeleteCase{"M4a", [] { return TaggedMediaFile(TMediaFormat::M4a); }, 1024, false}),
+    ::testing::Values(TDeleteCase{"Adts",
+                                  [] {
+                                      return TestMediaFile({TMediaFormat::Aac, 4.0, 44100, 2, 128000});
+                                  },
+                                  1024, false},
+                      TDeleteCase{"Wma", [] { return TaggedMediaFile(TMediaFormat::Wma); }, 2048, true},
+                      TDeleteCase{"M4a", [] { return TaggedMediaFile(TMediaFormat::M4a); }, 1024, false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // A WMA whose frames continue in the next packet (the bit reservoir) would break at the join: its
 // delete is left to re-encoding.
-TEST(LosslessFrameDeleteWma, BitReservoirIsLeftToReencoding) {
-    ASSERT_TRUE(LoadTestLibs(ConverterLibs));
-    std::ifstream in(TaggedMediaFile(TMediaFormat::Wma), std::ios::binary);
-    std::vector<char> bytes(std::istreambuf_iterator<char>(in), {});
+TEST_F(LosslessTest, WmaWithABitReservoirIsDeletedByReencoding) {
+    std::vector<uint8_t> bytes = ReadBytes(TaggedMediaFile(TMediaFormat::Wma));
     // The stream's WAVEFORMATEX (WMA v2, stereo): its extradata's flags follow at +18 +4.
-    const char format[] = {0x61, 0x01, 0x02, 0x00};
+    const uint8_t format[] = {0x61, 0x01, 0x02, 0x00};
     auto at = std::search(bytes.begin(), bytes.end(), format, format + 4);
     ASSERT_NE(at, bytes.end());
     at[18 + 4] |= 0x02;
     std::string input = Scratch("reservoir.wma");
-    std::ofstream(input, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    WriteBytes(input, bytes);
     TLosslessCutter cutter;
     TLosslessCheck check = cutter.Plan(input, TLosslessMode::Delete, 1000, 2000);
     EXPECT_EQ(check.Verdict, TLosslessVerdict::NotAvailable);
     EXPECT_EQ(check.Reason, LosslessText::kWmaReservoir);
     EXPECT_EQ(cutter.Plan(input, TLosslessMode::Select, 1000, 2000).Verdict, TLosslessVerdict::Possible);
-    std::remove(input.c_str());
 }
 
 } // namespace
