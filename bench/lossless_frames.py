@@ -40,6 +40,14 @@ def snr(want, w0, got, g0, frames):
     return 10 * math.log10(signal / noise) if noise > 0 else float("inf")
 
 
+def level_db(a, a0, frames):
+    return 10 * math.log10(sum(v * v for v in a[a0 * ch:(a0 + frames) * ch]) / (frames * ch) + 1e-20)
+
+
+def largest_step(a, a0, frames):
+    return max(abs(a[(i + 1) * ch + c] - a[i * ch + c]) for i in range(a0, a0 + frames - 1) for c in range(ch))
+
+
 def first_difference(a, a0, b, b0, frames):
     block = 1 << 14
     for i in range(0, frames * ch, block):
@@ -88,4 +96,7 @@ print(f"{name}: removed {removed} samples ({removed / frame:.2f} frames), join f
       f"after it {diff} of {after} samples differ, SNR over the 10 s after it "
       f"{snr(whole, join + frame + removed, rest, join + frame, min(after, ten)):.1f} dB; "
       f"join frame against the input before it {snr(whole, join, rest, join, frame):.1f} dB, "
-      f"after the resumption {snr(whole, join + removed, rest, join, frame):.1f} dB")
+      f"after the resumption {snr(whole, join + removed, rest, join, frame):.1f} dB; its level "
+      f"{level_db(rest, join, frame) - level_db(rest, join - frame, frame):+.1f} dB against the frame before; "
+      f"largest sample step in it {largest_step(rest, join, frame):.4f}, in the input's 10 s around "
+      f"{largest_step(whole, max(0, s - ten // 2), ten):.4f}")
