@@ -43,15 +43,14 @@ bool ReadOpusHead(const uint8_t* p, size_t size, TOggStream& stream) {
     return p[9] > 0;
 }
 
-// Samples of one Opus frame of this TOC byte, at 48 kHz.
+} // namespace
+
 int OpusFrameSamples(uint8_t toc) {
     int config = toc >> 3;
     if (config < 12) return (config & 3) == 3 ? 2880 : 480 << (config & 3); // 10, 20, 40, 60 ms
     if (config < 16) return 480 << (config & 1);                            // 10, 20 ms
     return 120 << (config & 3);                                             // 2.5 .. 20 ms
 }
-
-} // namespace
 
 bool ReadOggIdentification(const uint8_t* data, size_t size, TOggStream& stream) {
     stream = TOggStream();

@@ -27,4 +27,7 @@ bool ReadVorbisSetup(const uint8_t* data, size_t size, TOggStream& stream);
 // Samples an audio packet adds, -1 when it is not an audio packet of the stream. Vorbis counts
 // the overlap with the packet before (`previousBlock`, 0 for the stream's first packet, which
 // adds none) and sets `previousBlock` to this packet's block size.
+// Opus: the samples of one frame of a packet whose TOC byte is `toc`, at 48 kHz.
+int OpusFrameSamples(uint8_t toc);
+
 int64_t OggPacketSamples(const TOggStream& stream, const uint8_t* data, size_t size, int& previousBlock);

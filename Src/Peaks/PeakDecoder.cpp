@@ -113,9 +113,11 @@ bool TPeakDecoder::Open(const std::string& fileName, std::string& error) {
     FOriginTs = StreamOrigin(*FStream);
     AVRational frameBase{1, FFacts.SampleRate};
     if (FStream->duration != AV_NOPTS_VALUE && FStream->duration > 0)
-        FFacts.DurationFrames = av::av_rescale_q(FStream->duration, FStream->time_base, frameBase);
+        FFacts.DurationFrames =
+            av::av_rescale_q(DecodedStreamDuration(*context, *FStream), FStream->time_base, frameBase);
     else if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
-        FFacts.DurationFrames = av::av_rescale_q(context->duration, AVRational{1, AV_TIME_BASE}, frameBase);
+        FFacts.DurationFrames =
+            av::av_rescale_q(DecodedContainerDuration(*context), AVRational{1, AV_TIME_BASE}, frameBase);
     FFacts.Seekable = context->pb && (context->pb->seekable & AVIO_SEEKABLE_NORMAL) &&
                       !(context->iformat->flags & AVFMT_NOTIMESTAMPS) && FFacts.DurationFrames > 0;
     TryRawPcm(fileName);

@@ -78,7 +78,8 @@ void TPlayback::StartAudioComponent(int index) {
     FDecodedFrame.reset(av::av_frame_alloc());
     AVStream* stream = FAudioStream;
     AudioStreamDuration = stream->duration != AV_NOPTS_VALUE
-                              ? av::av_rescale_q(stream->duration, stream->time_base, AVRational{1, 1000000})
+                              ? av::av_rescale_q(DecodedStreamDuration(*FFormatContext, *stream),
+                                                 stream->time_base, AVRational{1, 1000000})
                               : -1;
     FCurrentSize = FCurrentIndex = 0;
     FCurrentIsSilence = true;

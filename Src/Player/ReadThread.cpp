@@ -1,6 +1,7 @@
 // The read thread of a playback: opens the file, chooses and opens the stream to play, then
 // carries out pause and seek requests and feeds the packet queue until the playback is closed.
 #include "AVProbe.h"
+#include "DecodedPlacement.h"
 #include "FFUtils.h"
 #include "FFmpegLogger.h"
 #include "MediaApi.h"
@@ -120,7 +121,7 @@ bool TPlayback::OpenInput() {
     ImageSequence = std::strcmp(context->iformat->name, "image2") == 0;
     CaptureDevice = IsDeviceInput(context->iformat);
     ContainerStartTime = context->start_time != AV_NOPTS_VALUE ? context->start_time : 0;
-    ContainerDuration = context->duration != AV_NOPTS_VALUE ? context->duration : -1;
+    ContainerDuration = context->duration != AV_NOPTS_VALUE ? DecodedContainerDuration(*context) : -1;
 
     ChooseAndOpenStreams();
     if (AudioIndex.load() < 0) {

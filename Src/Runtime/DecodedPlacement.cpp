@@ -2,6 +2,9 @@
 
 #include "MediaApi.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 // The length of one WMA frame at `rate` (the codec's fixed block length; a packet holds one or
@@ -10,6 +13,18 @@ int WmaFrameLength(AVCodecID codec, int rate) {
     if (rate <= 16000) return 512;
     if (rate <= 22050 || (rate <= 32000 && codec == AV_CODEC_ID_WMAV1)) return 1024;
     return 2048;
+}
+
+// Samples at 48 kHz that an Ogg Opus stream's duration counts before its decoded audio: the
+// pre-skip of its header (the stream's extradata), 0 for every other stream.
+int64_t CountedPreSkip(const AVFormatContext& context, const AVStream& stream) {
+    const AVCodecParameters* par = stream.codecpar;
+    if (par->codec_id != AV_CODEC_ID_OPUS || !context.iformat ||
+        std::strcmp(context.iformat->name, "ogg") != 0)
+        return 0;
+    if (par->extradata_size >= 19 && std::memcmp(par->extradata, "OpusHead", 8) == 0)
+        return par->extradata[10] | par->extradata[11] << 8;
+    return 0;
 }
 
 } // namespace
@@ -31,4 +46,23 @@ bool DecodedFrameStart(const AVStream& stream, const AVFrame& frame, int64_t pts
     int64_t frames = fromOrigin >= 0 ? (fromOrigin + n / 2) / n : -((-fromOrigin + n / 2) / n);
     samples = (frames - 2) * n;
     return true;
+}
+
+int64_t DecodedStreamDuration(const AVFormatContext& context, const AVStream& stream) {
+    if (stream.duration == AV_NOPTS_VALUE) return AV_NOPTS_VALUE;
+    const int64_t preSkip =
+        av::av_rescale_q(CountedPreSkip(context, stream), AVRational{1, 48000}, stream.time_base);
+    return std::max<int64_t>(0, stream.duration - preSkip);
+}
+
+int64_t DecodedContainerDuration(const AVFormatContext& context) {
+    if (context.duration == AV_NOPTS_VALUE) return AV_NOPTS_VALUE;
+    for (unsigned i = 0; i < context.nb_streams; ++i) {
+        const AVStream& stream = *context.streams[i];
+        if (stream.codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+        const int64_t preSkip = av::av_rescale_q(CountedPreSkip(context, stream), AVRational{1, 48000},
+                                                 AVRational{1, AV_TIME_BASE});
+        return std::max<int64_t>(0, context.duration - preSkip);
+    }
+    return context.duration;
 }

@@ -2,10 +2,14 @@
 // the overview alike. Most decoders hand out a frame under the stamp of its first sample. The WMA
 // decoder does not: it gives a frame's audio the stamp of the packet two frames on (its first
 // frame only primes the transform), and the container rounds stamps to whole milliseconds.
+// Where the decoded audio ends: the libraries' Ogg demuxer (FFmpeg 5.1) gives an Opus stream's
+// duration, and the file's, as its last granule position, which counts the pre-skip that
+// decoders drop (a 5 s file claims 5.0065 s; a lossless cut with a long preroll up to 1.4 s more).
 #pragma once
 
 #include <cstdint>
 
+struct AVFormatContext;
 struct AVFrame;
 struct AVStream;
 
@@ -16,3 +20,8 @@ int64_t StreamOrigin(const AVStream& stream);
 // stamp is `pts` in the stream's time base, for decoders whose stamps lie later than their audio;
 // false for every other decoder (then the stamp holds as it is).
 bool DecodedFrameStart(const AVStream& stream, const AVFrame& frame, int64_t pts, int64_t& samples);
+
+// The stream's duration in its time base as long as the decoded audio lasts, and the file's in
+// µs (its first audio stream's pre-skip taken off); AV_NOPTS_VALUE when the library has none.
+int64_t DecodedStreamDuration(const AVFormatContext& context, const AVStream& stream);
+int64_t DecodedContainerDuration(const AVFormatContext& context);

@@ -2,6 +2,7 @@
 // parameters that every output copies.
 #include "SaveWorkflow.h"
 
+#include "DecodedPlacement.h"
 #include "FFPtr.h"
 #include "MediaApi.h"
 #include "MyUtils.h"
@@ -56,7 +57,7 @@ bool TSaveWorkflow::CheckInputFile(const std::string& fileName) {
     FInputInfo.AudioStreamCount = probe.AudioStreamCount;
     AVFormatContext* context = probe.FormatContext();
     FInputInfo.DurationUS =
-        context && context->duration != AV_NOPTS_VALUE ? context->duration : info.DurationUS;
+        context && context->duration != AV_NOPTS_VALUE ? DecodedContainerDuration(*context) : info.DurationUS;
     FInputInfo.DurationEstimated =
         context && context->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
     return true;

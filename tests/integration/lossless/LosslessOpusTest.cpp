@@ -1,0 +1,176 @@
+// Lossless Ogg Opus cuts decoded through the media libraries: a select plays exactly the marked
+// samples, bit for bit from its first one; a delete equals the input outside a short re-encoded
+// bridge at the seam and says how far the end mark moved; and the duration read for a cut (whose
+// pre-skip is long) is the decoded length.
+#include "DecodedPlacement.h"
+#include "FFPtr.h"
+#include "LosslessCut.h"
+#include "MyUtils.h"
+#include "TestLibs.h"
+#include "TestMedia.h"
+#include "UnicodeProtocol.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr int64_t kToEnd = 1000000;
+constexpr int64_t kBridgeAfterMs = 600; // the bridge and the decoder settling after it
+
+std::string Scratch(const std::string& name) {
+    return TestMediaFolder() + Format("opus-%d-", int(::getpid())) + name;
+}
+
+int64_t Samples(int64_t ms) {
+    return (ms * kRate + 500) / 1000;
+}
+
+// The first frame where `got` differs from `want` frames [from, from + got.Frames()), -1 if none.
+int64_t FirstDifference(const TDecodedAudio& want, int64_t from, const TDecodedAudio& got) {
+    for (size_t i = 0; i < got.Samples.size(); ++i)
+        if (size_t(from * want.Channels) + i >= want.Samples.size() ||
+            want.Samples[size_t(from * want.Channels) + i] != got.Samples[i])
+            return int64_t(i) / want.Channels;
+    return -1;
+}
+
+struct TOpusCase {
+    const char* Name;
+    std::string (*Input)();
+    // Where the decoder does not settle to the same bits from another state (measured on hybrid
+    // SILK+CELT streams: the ffmpeg decoder stays 113 dB off), the SNR a settled stretch must
+    // reach instead of equality.
+    double SettledDb;
+};
+
+constexpr double kBitExact = INFINITY;
+
+// The SNR of `got` against `want` frames [from, from + got.Frames()), over got's frames
+// [begin, end); infinite when equal.
+double SnrDb(const TDecodedAudio& want, int64_t from, const TDecodedAudio& got, int64_t begin, int64_t end) {
+    double signal = 0, noise = 0;
+    int ch = want.Channels;
+    for (int64_t i = begin * ch; i < end * ch; ++i) {
+        double w = want.Samples[size_t(from * ch + i)], d = w - got.Samples[size_t(i)];
+        signal += w * w;
+        noise += d * d;
+    }
+    return noise == 0 ? kBitExact : 10 * std::log10(signal / noise);
+}
+
+class LosslessOpus : public ::testing::TestWithParam<TOpusCase> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(LoadTestLibs(ConverterLibs));
+        Input = GetParam().Input();
+        Whole = DecodeAudioFile(Input);
+        ASSERT_EQ(Whole.SampleRate, kRate);
+    }
+    std::string Output(const char* what) const {
+        return Scratch(std::string(GetParam().Name) + what + ".opus");
+    }
+
+    std::string Input;
+    TDecodedAudio Whole;
+};
+
+TLosslessCheck Cut(const std::string& input, TLosslessMode mode, int64_t startMs, int64_t endMs,
+                   const std::string& output) {
+    TLosslessCutter cutter;
+    TLosslessCheck check = cutter.Plan(input, mode, startMs, endMs);
+    EXPECT_EQ(check.Verdict, TLosslessVerdict::Possible) << check.Reason;
+    if (check.Verdict == TLosslessVerdict::Possible) {
+        EXPECT_TRUE(cutter.Write(output)) << cutter.LastError;
+    }
+    return check;
+}
+
+// The copy starts a long preroll before the start mark, behind a pre-skip that drops it: the
+// decoder has settled by the start mark, so the cut equals the decoded input from its first
+// sample (hybrid streams: within rounding).
+TEST_P(LosslessOpus, SelectIsExactFromTheFirstSample) {
+    for (auto [startMs, endMs] :
+         {std::pair<int64_t, int64_t>{0, kToEnd}, {1234, 3456}, {2001, kToEnd}, {1500, 1530}, {400, 1100}}) {
+        SCOPED_TRACE(Format("marks %lld..%lld ms", (long long)startMs, (long long)endMs));
+        std::string output = Output("-select");
+        ASSERT_TRUE(Cut(Input, TLosslessMode::Select, startMs, endMs, output).SampleExact);
+        TDecodedAudio cut = DecodeAudioFile(output);
+        int64_t from = Samples(startMs), to = std::min(Whole.Frames(), Samples(endMs));
+        ASSERT_EQ(cut.Frames(), to - from);
+        if (GetParam().SettledDb == kBitExact) {
+            EXPECT_EQ(FirstDifference(Whole, from, cut), -1);
+        } else {
+            EXPECT_GE(SnrDb(Whole, from, cut, 0, cut.Frames()), GetParam().SettledDb);
+        }
+    }
+}
+
+// Before the bridge (which begins at most 60 ms before the seam) the output decodes as the input,
+// and from 600 ms after the seam on, once the decoder has settled after the bridge, too; in
+// between it is close. The stretch removed is whole 2.5 ms steps; the check says where the end
+// mark moved.
+TEST_P(LosslessOpus, DeleteCopiesAllButABridgeAtTheSeam) {
+    for (auto [startMs, endMs] : {std::pair<int64_t, int64_t>{1500, 3210}, {1000, 1001}, {2222, 2282}}) {
+        SCOPED_TRACE(Format("marks %lld..%lld ms", (long long)startMs, (long long)endMs));
+        std::string output = Output("-delete");
+        TLosslessCheck check = Cut(Input, TLosslessMode::Delete, startMs, endMs, output);
+        int64_t seam = Samples(startMs), end = Samples(endMs);
+        int64_t removed = std::max<int64_t>(120, (end - seam + 60) / 120 * 120);
+        EXPECT_EQ(check.SampleExact, removed == end - seam);
+        EXPECT_NEAR(check.EndOffsetMs, double(seam + removed - end) * 1000.0 / kRate, 1e-9);
+
+        TDecodedAudio rest = DecodeAudioFile(output);
+        ASSERT_EQ(rest.Frames(), Whole.Frames() - removed);
+        TDecodedAudio want = Whole;
+        int ch = Whole.Channels;
+        want.Samples.erase(want.Samples.begin() + seam * ch, want.Samples.begin() + (seam + removed) * ch);
+        int64_t bridgeFrom = seam - Samples(60), bridgeTo = seam + Samples(kBridgeAfterMs);
+        TDecodedAudio before = rest, after = rest;
+        before.Samples.resize(size_t(bridgeFrom * ch));
+        after.Samples.erase(after.Samples.begin(), after.Samples.begin() + bridgeTo * ch);
+        EXPECT_EQ(FirstDifference(want, 0, before), -1);
+        if (GetParam().SettledDb == kBitExact) {
+            EXPECT_EQ(FirstDifference(want, bridgeTo, after), -1);
+        } else {
+            EXPECT_GE(SnrDb(want, bridgeTo, after, 0, after.Frames()), GetParam().SettledDb);
+        }
+        rest.Samples.erase(rest.Samples.begin(), rest.Samples.begin() + bridgeFrom * ch);
+        EXPECT_GT(SnrDb(want, bridgeFrom, rest, 0, bridgeTo - bridgeFrom), 10.0);
+    }
+}
+
+// The libraries count an Ogg Opus stream's pre-skip in its duration; read through the program's
+// rule, the file's and the stream's durations are the decoded length, for the input and for a
+// cut whose pre-skip holds a long preroll.
+TEST_P(LosslessOpus, DurationIsTheDecodedLength) {
+    std::string output = Output("-duration");
+    Cut(Input, TLosslessMode::Select, 1500, kToEnd, output);
+    for (const std::string& file : {Input, output}) {
+        SCOPED_TRACE(file);
+        AVFormatContext* raw = nullptr;
+        ASSERT_GE(OpenMediaInput(&raw, LocalMediaName(file), nullptr, nullptr), 0);
+        TInputContextPtr context(raw);
+        ASSERT_GE(FindMediaStreamInfo(raw), 0);
+        int64_t frames = DecodeAudioFile(file).Frames();
+        EXPECT_EQ(DecodedStreamDuration(*raw, *raw->streams[0]), frames);
+        EXPECT_NEAR(double(DecodedContainerDuration(*raw)), frames * 1e6 / kRate, 1.0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, LosslessOpus,
+    ::testing::Values(TOpusCase{"TaggedStereo", [] { return TaggedMediaFile(TMediaFormat::OggOpus); },
+                                kBitExact},
+                      TOpusCase{"Mono",
+                                [] {
+                                    return TestMediaFile({TMediaFormat::OggOpus, 4.0, kRate, 1, 48000});
+                                }}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+} // namespace
