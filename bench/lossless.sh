@@ -109,3 +109,10 @@ for ext in aac wma m4a; do
     python3 "$root/bench/lossless_frames.py" "$media/ten.$ext" "$out/ld.$ext" 270000 330000
     python3 "$root/bench/lossless_frames.py" --reencoded "$media/ten.$ext" "$out/ed.$ext" 270000 330000
 done
+
+# Opus delete: the lossless delete (a re-encoded bridge at the seam) against re-encoding it all.
+odelete=$(median_ms 3 "$cut" delete "$media/ten.opus" "$out/ld.opus" --start 270000 --end 330000 --lossless --overwrite)
+oencoded=$(median_ms 1 "$cut" delete "$media/ten.opus" "$out/ed.opus" --start 270000 --end 330000 --overwrite)
+echo "delete 60 s of the 10-minute .opus: lossless $odelete ms, re-encoding $oencoded ms"
+python3 "$root/bench/lossless_exact.py" --delete "$media/ten.opus" "$out/ld.opus" 270000 330000
+python3 "$root/bench/lossless_exact.py" --delete --reencoded "$media/ten.opus" "$out/ed.opus" 270000 330000

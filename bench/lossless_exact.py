@@ -4,8 +4,9 @@
 Decodes INPUT and CUT with the ffmpeg command line and a second decoder (MP3: mpg123, Vorbis:
 oggdec, Opus: libopus through ffmpeg, FLAC: sox) and compares
 CUT with what it should hold: INPUT between the marks (select), or INPUT without them (--delete;
-for MP3 the stretch removed rounded to whole frames, as its lossless delete does). Prints how many
-samples differ, where, and the signal-to-noise ratio over the stretch that differs.
+for MP3 the stretch removed rounded to whole frames, for Opus to 2.5 ms steps, as their lossless
+deletes do). Prints how many samples differ, where, and the signal-to-noise ratio over the stretch
+that differs (an Opus delete: also around the seam and over the decoder's settling after it).
 --reencoded: CUT was re-encoded, so the exact marks are removed and CUT is first aligned to the
 best lag within 25 ms; the SNR is then over the same samples around the seam as the bridge's."""
 import array
@@ -22,8 +23,10 @@ probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec
 codec, rate, channels = probe[0], int(probe[1]), int(probe[2])
 spf = 1152 if rate >= 32000 else 576
 first, last = (start_ms * rate + 500) // 1000, (end_ms * rate + 500) // 1000
-# MP3 deletes remove whole frames; the other formats' deletes are exact.
+# MP3 deletes remove whole frames, Opus deletes whole 2.5 ms steps; the other formats' are exact.
 removed = last - first if reencoded or codec != "mp3" else max(1, (last - first + spf // 2) // spf) * spf
+if codec == "opus" and not reencoded:
+    removed = max(120, (last - first + 60) // 120 * 120)
 ffmpeg = ["ffmpeg", "-v", "error"]
 f32 = ["-f", "f32le", "-acodec", "pcm_f32le", "-"]
 decoders = {
@@ -84,7 +87,14 @@ for name, command in decoders.items():
     lo, hi = found
     text += (f", values differ in samples {lo // channels}..{(hi - 1) // channels} "
              f"({(hi - lo) // channels} samples), SNR there {snr(want, piece, lo, hi):.1f} dB")
-    if codec == "opus":
+    if codec == "opus" and delete:
+        ms = rate // 1000 * channels
+        seam = first * channels
+        text += (f"; from the seam on: {(lo - seam) // channels}..{(hi - seam) // channels} samples, "
+                 f"SNR -60..100 ms {snr(want, piece, seam - 60 * ms, seam + 100 * ms):.1f} dB, "
+                 f"100-300 ms {snr(want, piece, seam + 100 * ms, seam + 300 * ms):.1f} dB, "
+                 f"after 300 ms {snr(want, piece, seam + 300 * ms, hi):.1f} dB")
+    elif codec == "opus":
         ms = rate // 1000 * channels
         text += f"; SNR in the first 10 ms {snr(want, piece, 0, 10 * ms):.1f} dB, 10-80 ms {snr(want, piece, 10 * ms, 80 * ms):.1f} dB"
     print(text)
