@@ -90,10 +90,12 @@ for name, command in decoders.items():
     if codec == "opus" and delete:
         ms = rate // 1000 * channels
         seam = first * channels
+        n = min(len(want), len(piece))
+        snr_within = lambda a, b: snr(want, piece, max(0, a), min(n, b)) if min(n, b) > max(0, a) else float("nan")
         text += (f"; from the seam on: {(lo - seam) // channels}..{(hi - seam) // channels} samples, "
-                 f"SNR -60..100 ms {snr(want, piece, seam - 60 * ms, seam + 100 * ms):.1f} dB, "
-                 f"100-300 ms {snr(want, piece, seam + 100 * ms, seam + 300 * ms):.1f} dB, "
-                 f"after 300 ms {snr(want, piece, seam + 300 * ms, hi):.1f} dB")
+                 f"SNR -60..100 ms {snr_within(seam - 60 * ms, seam + 100 * ms):.1f} dB, "
+                 f"100-300 ms {snr_within(seam + 100 * ms, seam + 300 * ms):.1f} dB, "
+                 f"after 300 ms {snr_within(seam + 300 * ms, hi):.1f} dB")
     elif codec == "opus":
         ms = rate // 1000 * channels
         text += f"; SNR in the first 10 ms {snr(want, piece, 0, 10 * ms):.1f} dB, 10-80 ms {snr(want, piece, 10 * ms, 80 * ms):.1f} dB"
