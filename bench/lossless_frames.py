@@ -22,7 +22,9 @@ probe = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "a", "-show
                         "stream=codec_name,sample_rate,channels", "-of", "csv=p=0", inp],
                        capture_output=True, text=True, check=True).stdout.strip().split(",")
 codec, rate, ch = probe[0], int(probe[1]), int(probe[2])
-frame = 2048 if codec.startswith("wma") else 1024
+frame = 1024
+if codec.startswith("wma"):  # the codec's block length
+    frame = 512 if rate <= 16000 else 1024 if rate <= 22050 or (rate <= 32000 and codec == "wmav1") else 2048
 
 
 def decode(f):
