@@ -50,9 +50,10 @@ inline constexpr const char* kLosslessWriteFailed = "%s: the lossless copy faile
 // Formats that cut at frame boundaries: how far the copy starts and ends from the marks (ms).
 inline constexpr const char* kLosslessFrameDistance =
     "Whole frames were copied: the cut lies %+.1f ms from the start mark and %+.1f ms from the end mark.";
-// The same for a delete, whose removed stretch starts and ends at frame boundaries.
+// The same for a delete, whose removed stretch starts and ends at frame boundaries (to the
+// hundredth: a Vorbis or Opus seam can move by a few samples).
 inline constexpr const char* kLosslessDeleteDistance =
-    "Whole frames were kept: the deleted stretch starts %+.1f ms from the start mark and ends %+.1f ms "
+    "Whole frames were kept: the deleted stretch starts %+.2f ms from the start mark and ends %+.2f ms "
     "from the end mark.";
 // A select whose start mark lies past the end of the decoded audio (the file's duration was an
 // estimate).

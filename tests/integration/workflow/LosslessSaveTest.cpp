@@ -40,6 +40,6 @@ TEST_F(WorkflowTest, LosslessDeleteSaysWhereTheRemovedStretchLies) {
     ASSERT_EQ(SaveAs("cut.mp3"), TSaveResult::Done) << FWorkflow->LastMessage();
     EXPECT_TRUE(FSteps.empty());
     ASSERT_EQ(FMessages.size(), 1u);
-    EXPECT_EQ(FMessages.front().rfind("Whole frames were kept: the deleted stretch starts +0.0 ms", 0), 0u)
+    EXPECT_EQ(FMessages.front().rfind("Whole frames were kept: the deleted stretch starts +0.00 ms", 0), 0u)
         << FMessages.front();
 }
