@@ -1,11 +1,14 @@
 // Lossless delete by whole frames (ADTS AAC, WMA, M4A): the frames before the removed stretch and
 // after it are copied, so the output decodes as the input but for the one frame decoded across
-// the join, and the check's distances give the stretch removed. AAC's noise bands (perceptual
+// the join, the check's distances give the stretch removed, and the tags (and an M4A's cover)
+// travel. AAC's noise bands (perceptual
 // noise substitution) decode anew after the join, so there the comparison is by SNR.
+#include "FFPtr.h"
 #include "LosslessTestSupport.h"
 #include "LosslessTexts.h"
 
 #include "MyUtils.h"
+#include "UnicodeProtocol.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,6 +45,19 @@ double SnrDb(const TDecodedAudio& want, int64_t wantFrom, const TDecodedAudio& g
     return noise == 0 ? 1000.0 : 10 * std::log10(signal / noise);
 }
 
+// The file's title tag and how many attached pictures it holds.
+std::pair<std::string, int> TitleAndPictures(const std::string& path) {
+    AVFormatContext* raw = nullptr;
+    if (OpenMediaInput(&raw, LocalMediaName(path), nullptr, nullptr) < 0) return {"", -1};
+    TInputContextPtr input(raw);
+    FindMediaStreamInfo(raw);
+    const AVDictionaryEntry* title = av::av_dict_get(raw->metadata, "title", nullptr, 0);
+    int pictures = 0;
+    for (unsigned i = 0; i < raw->nb_streams; ++i)
+        pictures += (raw->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) ? 1 : 0;
+    return {title ? title->value : "", pictures};
+}
+
 double LevelDb(const TDecodedAudio& audio, int64_t from, int64_t count) {
     double energy = 0;
     for (int64_t i = from * audio.Channels; i < (from + count) * audio.Channels; ++i)
@@ -61,6 +77,7 @@ protected:
             ADD_FAILURE() << cutter.LastError;
             return {};
         }
+        EXPECT_EQ(TitleAndPictures(output), TitleAndPictures(Input)); // the tags and the cover travel
         return DecodeAudioFile(output);
     }
 
@@ -137,11 +154,7 @@ TEST_P(LosslessFrameDelete, KeepsOneSideAtTheFilesEdges) {
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, LosslessFrameDelete,
-    ::testing::Values(TDeleteCase{"Adts",
-                                  [] {
-                                      return TestMediaFile({TMediaFormat::Aac, 4.0, 44100, 2, 128000});
-                                  },
-                                  1024, false},
+    ::testing::Values(TDeleteCase{"Adts", [] { return TaggedMediaFile(TMediaFormat::Aac); }, 1024, false},
                       TDeleteCase{"Wma", [] { return TaggedMediaFile(TMediaFormat::Wma); }, 2048, true},
                       TDeleteCase{"M4a", [] { return TaggedMediaFile(TMediaFormat::M4a); }, 1024, false}),
     [](const auto& info) { return std::string(info.param.Name); });
