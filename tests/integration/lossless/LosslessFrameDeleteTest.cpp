@@ -1,8 +1,8 @@
 // Lossless delete by whole frames (ADTS AAC, WMA, M4A): the frames before the removed stretch and
 // after it are copied, so the output decodes as the input but for the one frame decoded across
 // the join, the check's distances give the stretch removed, and the tags (and an M4A's cover)
-// travel. AAC's noise bands (perceptual
-// noise substitution) decode anew after the join, so there the comparison is by SNR.
+// travel. AAC's noise bands (perceptual noise substitution) decode anew after the join, so there
+// the comparison is by SNR.
 #include "FFPtr.h"
 #include "LosslessTestSupport.h"
 #include "LosslessTexts.h"
