@@ -12,18 +12,23 @@ constexpr uint8_t kContinued = 0x01, kBeginning = 0x02, kEnd = 0x04;
 constexpr size_t kPageTarget = 4096; // body bytes a written page fills up to
 constexpr size_t kResyncWindow = 1 << 16;
 
-const std::array<uint32_t, 256>& ChecksumTable() {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
+// The checksum's tables for eight bytes at a time: table k gives the checksum of a byte followed
+// by k zero bytes.
+const std::array<std::array<uint32_t, 256>, 8>& ChecksumTables() {
+    static const std::array<std::array<uint32_t, 256>, 8> tables = [] {
+        std::array<std::array<uint32_t, 256>, 8> t{};
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t r = i << 24;
             for (int b = 0; b < 8; ++b)
                 r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
-            t[i] = r;
+            t[0][i] = r;
         }
+        for (size_t k = 1; k < 8; ++k)
+            for (uint32_t i = 0; i < 256; ++i)
+                t[k][i] = t[k - 1][i] << 8 ^ t[0][t[k - 1][i] >> 24];
         return t;
     }();
-    return table;
+    return tables;
 }
 
 int64_t ReadLE64(const uint8_t* p) {
@@ -36,10 +41,17 @@ int64_t ReadLE64(const uint8_t* p) {
 } // namespace
 
 uint32_t OggChecksum(const uint8_t* data, size_t size) {
-    const auto& table = ChecksumTable();
+    const auto& t = ChecksumTables();
     uint32_t crc = 0;
-    for (size_t i = 0; i < size; ++i)
-        crc = crc << 8 ^ table[(crc >> 24 ^ data[i]) & 0xFF];
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        const uint8_t* p = data + i;
+        crc ^= uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+        crc = t[7][crc >> 24] ^ t[6][(crc >> 16) & 0xFF] ^ t[5][(crc >> 8) & 0xFF] ^ t[4][crc & 0xFF] ^
+              t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
+    }
+    for (; i < size; ++i)
+        crc = crc << 8 ^ t[0][(crc >> 24 ^ data[i]) & 0xFF];
     return crc;
 }
 

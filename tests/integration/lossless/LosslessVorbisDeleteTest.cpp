@@ -116,7 +116,9 @@ TEST_P(LosslessVorbisDelete, KeepingOneSideIsExact) {
 INSTANTIATE_TEST_SUITE_P(
     Streams, LosslessVorbisDelete,
     ::testing::Values(TVorbisCase{"TaggedStereo", [] { return TaggedMediaFile(TMediaFormat::Ogg); }},
-                      TVorbisCase{"Mono22k", [] { return TestMediaFile({TMediaFormat::Ogg, 4.0, 22050, 1, 64000}); }}),
+                      TVorbisCase{"Mono22k", [] { return TestMediaFile({TMediaFormat::Ogg, 4.0, 22050, 1, 64000}); }},
+                      // The encoder's default quality (3): the setting is found by quality.
+                      TVorbisCase{"Quality3", [] { return TestMediaFile({TMediaFormat::Ogg, 4.0, 44100, 2, 0}); }}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // A stream no setting of the bridge encoder reproduces (here: its identification names a rate
