@@ -146,64 +146,66 @@ std::string TVorbisSetting::Describe() const {
     return Format("quality %.2f", double(GlobalQuality) / FF_QP2LAMBDA);
 }
 
+bool TVorbisBridgeEncoder::Try(const TVorbisSetting& setting, int64_t& nominal) {
+    ++Tries;
+    nominal = -1;
+    TCodecContextPtr c = OpenEncoder(FDecoder.get(), setting);
+    TVorbisPackets own;
+    if (!c || !ReadXiphExtradata(c.get(), own) || own[0].size() < 30) return false;
+    nominal = int32_t(ReadLE32(&own[0][20]));
+    if (own[0][28] != FHeaders[0][28] || own[0][11] != FHeaders[0][11] || own[2] != FHeaders[2]) return false;
+    Setting = setting;
+    return true;
+}
+
+// The quality (in the libraries' unit) whose nominal rate is `nominal`: the rate grows with the
+// quality. Stops early at a quality that reproduces the setup.
+int TVorbisBridgeEncoder::QualityOfRate(int64_t nominal, bool& found) {
+    int low = -FF_QP2LAMBDA, high = 10 * FF_QP2LAMBDA;
+    found = false;
+    while (high - low > 1 && !found) {
+        int mid = (low + high) / 2;
+        int64_t rate = 0;
+        found = Try(TVorbisSetting{0, mid}, rate);
+        (rate >= 0 && rate < nominal ? low : high) = mid;
+    }
+    return high;
+}
+
 bool TVorbisBridgeEncoder::Find(const TVorbisPackets& headers, std::string& error) {
-    TCodecContextPtr decoder = OpenDecoder(headers, error);
-    if (!decoder) return false;
+    FDecoder = OpenDecoder(headers, error);
+    if (!FDecoder) return false;
     if (!av::avcodec_find_encoder_by_name("libvorbis")) {
         error = "the libraries have no libvorbis encoder";
         return false;
     }
     FHeaders = headers;
     Tries = 0;
-    int64_t nominal = int32_t(ReadLE32(&headers[0][20]));
-    // The nominal rate an encoder setting gives, -1 when it does not open; `same` when its
-    // headers decode the stream's packets.
-    auto open = [&](const TVorbisSetting& s, bool& same) -> int64_t {
-        ++Tries;
-        same = false;
-        TCodecContextPtr c = OpenEncoder(decoder.get(), s);
-        TVorbisPackets own;
-        if (!c || !ReadXiphExtradata(c.get(), own) || own[0].size() < 30) return -1;
-        same = own[0][28] == headers[0][28] && own[0][11] == headers[0][11] && own[2] == headers[2];
-        return int32_t(ReadLE32(&own[0][20]));
-    };
-    bool same = false;
+    int64_t nominal = int32_t(ReadLE32(&headers[0][20])), rate = 0;
+    bool found = false;
+    // Without a nominal rate (libvorbis states none above 50 kHz), every quality from the
+    // libraries' default (3) outwards.
+    int centre = 30, spread = 110;
     if (nominal > 0) {
-        Setting = TVorbisSetting{nominal, 0};
-        open(Setting, same);
-        if (same) return true;
-        // The quality whose nominal rate is the stream's: the rate grows with the quality.
-        int low = -FF_QP2LAMBDA, high = 10 * FF_QP2LAMBDA;
-        while (high - low > 1) {
-            int mid = (low + high) / 2;
-            int64_t rate = open(TVorbisSetting{0, mid}, same);
-            if (same) {
-                Setting = TVorbisSetting{0, mid};
-                return true;
-            }
-            (rate >= 0 && rate < nominal ? low : high) = mid;
-        }
-        int centre = int(std::lround(high * 10.0 / FF_QP2LAMBDA));
-        for (int step = 0; step <= 2 * kStepsAround; ++step) {
-            int tenths = centre + (step % 2 ? 1 : -1) * ((step + 1) / 2);
-            Setting = TVorbisSetting{0, GlobalQualityOfTenths(tenths)};
-            open(Setting, same);
-            if (same) return true;
-        }
+        if (Try(TVorbisSetting{nominal, 0}, rate)) return true;
+        centre = int(std::lround(QualityOfRate(nominal, found) * 10.0 / FF_QP2LAMBDA));
+        spread = kStepsAround;
     }
-    error = "no setting of the Vorbis encoder reproduces the stream's setup header";
-    return false;
+    for (int step = 0; step <= 2 * spread && !found; ++step) {
+        int tenths = centre + (step % 2 ? 1 : -1) * ((step + 1) / 2);
+        if (tenths >= -10 && tenths <= 100) found = Try(TVorbisSetting{0, GlobalQualityOfTenths(tenths)}, rate);
+    }
+    if (!found) error = "no setting of the Vorbis encoder reproduces the stream's setup header";
+    return found;
 }
 
 bool TVorbisBridgeEncoder::Encode(const TPcmBlock& pcm, TVorbisPackets& packets, std::string& error) const {
-    std::string decoderError;
-    TCodecContextPtr decoder = OpenDecoder(FHeaders, decoderError);
-    TCodecContextPtr context = decoder ? OpenEncoder(decoder.get(), Setting) : nullptr;
+    TCodecContextPtr context = FDecoder ? OpenEncoder(FDecoder.get(), Setting) : nullptr;
     AVCodecContext* c = context.get();
     TFramePtr frame(av::av_frame_alloc());
     TPacketPtr packet(av::av_packet_alloc());
     if (!c || !frame || !packet) {
-        error = decoder ? "the Vorbis encoder does not open" : decoderError;
+        error = "the Vorbis encoder does not open";
         return false;
     }
     int channels = c->ch_layout.nb_channels;

@@ -4,6 +4,7 @@
 // with the copied headers.
 #pragma once
 
+#include "FFOwners.h"
 #include "Mp3Bridge.h" // TPcmBlock
 
 #include <cstdint>
@@ -28,7 +29,8 @@ class TVorbisBridgeEncoder {
 public:
     // Looks for a setting whose headers match the stream's identification (rate, channels, block
     // sizes) and setup header: the nominal bit rate, then the quality that gives it and qualities
-    // in steps of 0.1 around it. False with the reason when none does (another encoder made it).
+    // in steps of 0.1 around it (every quality when the stream states no nominal rate). False
+    // with the reason when none does (another encoder made it).
     bool Find(const TVorbisPackets& headers, std::string& error);
     // Encodes `pcm` from its first sample on and flushes; the audio packets land in `packets`.
     // Packet 0 is a block centred on pcm sample 0, as every packet's centre lies where the
@@ -39,5 +41,10 @@ public:
     int Tries = 0; // encoder settings opened by Find()
 
 private:
+    // Opens the encoder at `setting`; true (and Setting) when its headers are the stream's.
+    bool Try(const TVorbisSetting& setting, int64_t& nominal);
+    int QualityOfRate(int64_t nominal, bool& found);
+
     TVorbisPackets FHeaders;
+    TCodecContextPtr FDecoder; // opened with the stream's headers: its rate and channel layout
 };
