@@ -81,7 +81,8 @@ TCodecContextPtr OpenDecoder(const TVorbisPackets& headers, std::string& error) 
     }
     int rc = av::avcodec_open2(context.get(), codec, nullptr);
     if (rc < 0 || context->sample_fmt != AV_SAMPLE_FMT_FLTP) {
-        error = rc < 0 ? "the Vorbis decoder does not open: " + ErrorText(rc) : "the Vorbis decoder gives no float samples";
+        error = rc < 0 ? "the Vorbis decoder does not open: " + ErrorText(rc)
+                       : "the Vorbis decoder gives no float samples";
         return nullptr;
     }
     return context;
@@ -193,7 +194,8 @@ bool TVorbisBridgeEncoder::Find(const TVorbisPackets& headers, std::string& erro
     }
     for (int step = 0; step <= 2 * spread && !found; ++step) {
         int tenths = centre + (step % 2 ? 1 : -1) * ((step + 1) / 2);
-        if (tenths >= -10 && tenths <= 100) found = Try(TVorbisSetting{0, GlobalQualityOfTenths(tenths)}, rate);
+        if (tenths >= -10 && tenths <= 100)
+            found = Try(TVorbisSetting{0, GlobalQualityOfTenths(tenths)}, rate);
     }
     if (!found) error = "no setting of the Vorbis encoder reproduces the stream's setup header";
     return found;

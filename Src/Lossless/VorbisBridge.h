@@ -20,8 +20,8 @@ bool DecodeVorbisPackets(const TVorbisPackets& headers, const TVorbisPackets& pa
 
 // A setting of the libraries' libvorbis encoder: an average bit rate, or a quality.
 struct TVorbisSetting {
-    int64_t BitRate = 0;    // bit/s; 0: Quality applies
-    int GlobalQuality = 0;  // the libraries' global quality: oggenc's -1..10 times FF_QP2LAMBDA
+    int64_t BitRate = 0;   // bit/s; 0: Quality applies
+    int GlobalQuality = 0; // the libraries' global quality: oggenc's -1..10 times FF_QP2LAMBDA
     std::string Describe() const;
 };
 

@@ -28,11 +28,11 @@
 
 namespace {
 
-constexpr int kWarmUpBlocks = 4;   // long blocks the encoder runs before the bridge (it settles)
-constexpr int kTailBlocks = 4;     // and after it (away from the end of its input)
-constexpr int kReachBlocks = 24;   // long blocks around each mark whose packets are remembered
-constexpr int kJoinBlocks = 3;     // how far from its mark a join may lie, in long blocks
-constexpr int kAttempts = 16;      // encodings tried to align the bridge with the copied packets
+constexpr int kWarmUpBlocks = 4; // long blocks the encoder runs before the bridge (it settles)
+constexpr int kTailBlocks = 4;   // and after it (away from the end of its input)
+constexpr int kReachBlocks = 24; // long blocks around each mark whose packets are remembered
+constexpr int kJoinBlocks = 3;   // how far from its mark a join may lie, in long blocks
+constexpr int kAttempts = 16;    // encodings tried to align the bridge with the copied packets
 
 struct TVorbisPlace {
     int64_t Index = 0;
@@ -59,7 +59,8 @@ public:
 };
 
 // An encoding of the desired samples from stream sample T0 on, for a removal of `Removed`
-// samples, a_k = FNear[A] and b_p = FNear[B]; Ia and Ib (once aligned) are its packets centred on a_k and b_p.
+// samples, a_k = FNear[A] and b_p = FNear[B]; Ia and Ib (once aligned) are its packets centred on a_k and
+// b_p.
 struct TBridgeTry {
     int64_t T0 = 0;
     int64_t Removed = 0;
@@ -72,7 +73,8 @@ struct TBridgeTry {
 
 class TVorbisDeleter {
 public:
-    TVorbisDeleter(TVorbisDeletePlan& plan, TByteReader& reader) : FPlan(plan), FReader(reader), FPackets(reader) {}
+    TVorbisDeleter(TVorbisDeletePlan& plan, TByteReader& reader)
+        : FPlan(plan), FReader(reader), FPackets(reader) {}
     // Reads the headers and walks the stream; marks in ms of the decoded audio.
     TLosslessCheck Walk(int64_t startMs, int64_t endMs);
     // Plans the copy with the bridge; after Walk().
@@ -103,9 +105,8 @@ private:
     TOggPacketReader FPackets;
     TVorbisBridgeEncoder FEncoder;
     std::vector<TVorbisPlace> FRecent; // before the marks are known
-    std::vector<TVorbisPlace> FNear;  // packets around the marks, in stream order
+    std::vector<TVorbisPlace> FNear;   // packets around the marks, in stream order
     bool FMarksKnown = false;
-    int64_t FStartMs = 0, FEndMs = 0;
 };
 
 TLosslessCheck TVorbisDeleter::ReadHeaders() {
@@ -131,7 +132,8 @@ TLosslessCheck TVorbisDeleter::ReadHeaders() {
 void TVorbisDeleter::Remember(const TVorbisPlace& place) {
     int64_t reach = int64_t(kReachBlocks) * Long();
     auto near = [&](const TVorbisPlace& p) {
-        return (p.End >= Start - reach && p.End <= Start + reach) || (p.End >= End - reach && p.End <= End + reach);
+        return (p.End >= Start - reach && p.End <= Start + reach) ||
+               (p.End >= End - reach && p.End <= End + reach);
     };
     if (!FMarksKnown) { // the packets of the first audio page: at most 255
         FRecent.push_back(place);
@@ -152,7 +154,8 @@ TLosslessCheck TVorbisDeleter::Walk(int64_t startMs, int64_t endMs) {
     bool offsetKnown = false;
     while (FPackets.Next(packet)) {
         TVorbisPlace place{packet.Index, 0, 0, packet.StartPage, packet.StartOrdinal};
-        added += std::max<int64_t>(0, OggPacketSamples(FPlan.Stream, packet.Data.data(), packet.Data.size(), previous));
+        added += std::max<int64_t>(
+            0, OggPacketSamples(FPlan.Stream, packet.Data.data(), packet.Data.size(), previous));
         place.End = added;
         place.Block = previous;
         if (packet.Granule >= 0 && !offsetKnown) {
@@ -168,18 +171,16 @@ TLosslessCheck TVorbisDeleter::Walk(int64_t startMs, int64_t endMs) {
         Remember(place);
         if (packet.LastOnEos) break;
     }
+    TOggPacket after; // lets the reader see whether another stream is chained after this one
+    if (FPackets.Problem.empty() && packet.LastOnEos) FPackets.Next(after);
+    // A damaged page is refused; the streams after this one would be lost: left to re-encoding.
     if (!FPackets.Problem.empty()) {
         bool other = FPackets.Problem == LosslessText::kOggMultiplexed;
         return Verdict(other ? TLosslessVerdict::NotAvailable : TLosslessVerdict::Refused, FPackets.Problem);
     }
-    TOggPacket after; // another stream chained after this one
-    if (packet.LastOnEos && FPackets.Next(after) && !FPackets.Problem.empty())
-        return Verdict(TLosslessVerdict::NotAvailable, FPackets.Problem);
     if (!offsetKnown) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
     StreamEnd = std::min(added, lastGranule - FPlan.GranuleOffset);
     End = std::min(End, StreamEnd);
-    FStartMs = startMs;
-    FEndMs = endMs;
     if (Start >= End) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kBeyondEnd);
     return check;
 }
@@ -209,7 +210,8 @@ bool TVorbisDeleter::FindJoins(std::vector<size_t>& starts, std::vector<size_t>&
 
 // Decodes the input's stream samples [from, to) (clipped to the stream) into `pcm`, whose first
 // frame is stream sample `first`.
-bool TVorbisDeleter::DecodeStretch(int64_t from, int64_t to, TPcmBlock& pcm, int64_t& first, std::string& error) {
+bool TVorbisDeleter::DecodeStretch(int64_t from, int64_t to, TPcmBlock& pcm, int64_t& first,
+                                   std::string& error) {
     size_t i0 = 0, i1 = FNear.size();
     for (size_t i = 0; i < FNear.size(); ++i) {
         if (FNear[i].End <= from) i0 = i;
@@ -217,7 +219,8 @@ bool TVorbisDeleter::DecodeStretch(int64_t from, int64_t to, TPcmBlock& pcm, int
     }
     if (i1 == FNear.size()) i1 = FNear.size() - 1;
     // Silence stands only for what lies outside the stream.
-    bool found = (FNear[i0].End <= from || FNear[i0].Index == int64_t(FPlan.Headers.size())) && (FNear[i1].End >= to || FNear[i1].Index == FPlan.LastIndex);
+    bool found = (FNear[i0].End <= from || FNear[i0].Index == int64_t(FPlan.Headers.size())) &&
+                 (FNear[i1].End >= to || FNear[i1].Index == FPlan.LastIndex);
     for (size_t i = i0; i < i1; ++i)
         found = found && FNear[i + 1].Index == FNear[i].Index + 1;
     if (!found) {
@@ -231,7 +234,8 @@ bool TVorbisDeleter::DecodeStretch(int64_t from, int64_t to, TPcmBlock& pcm, int
     while (data.size() < i1 - i0 + 1 && packets.Next(packet))
         data.push_back(std::move(packet.Data));
     if (data.size() != i1 - i0 + 1 || !DecodeVorbisPackets(FPlan.Headers, data, pcm, error)) {
-        if (error.empty()) error = packets.Problem.empty() ? "a packet near the seam was not found" : packets.Problem;
+        if (error.empty())
+            error = packets.Problem.empty() ? "a packet near the seam was not found" : packets.Problem;
         return false;
     }
     first = FNear[i0].End;
@@ -244,7 +248,8 @@ bool TVorbisDeleter::DecodeStretch(int64_t from, int64_t to, TPcmBlock& pcm, int
 
 // The delete's output from stream sample `from` on, `count` frames: the input before the start
 // mark, the input `removed` samples later after it; silence outside the stream.
-bool TVorbisDeleter::Desired(int64_t from, int64_t count, int64_t removed, TPcmBlock& pcm, std::string& error) {
+bool TVorbisDeleter::Desired(int64_t from, int64_t count, int64_t removed, TPcmBlock& pcm,
+                             std::string& error) {
     pcm.Channels = 0;
     TPcmBlock before, after;
     int64_t beforeFirst = 0, afterFirst = 0;
@@ -317,8 +322,8 @@ bool TVorbisDeleter::AlignStart(TBridgeTry& t, const std::vector<size_t>& starts
 // Whether an encoded long pair after Ia is centred on b_p after the removal (then Ib). `next`
 // gets the b_p and removal, not tried yet, of the pair whose removal comes nearest the marked
 // stretch (Removed 0 when none).
-bool TVorbisDeleter::AlignEnd(TBridgeTry& t, const std::vector<size_t>& ends,
-                              const std::set<int64_t>& tried, TBridgeTry& next) const {
+bool TVorbisDeleter::AlignEnd(TBridgeTry& t, const std::vector<size_t>& ends, const std::set<int64_t>& tried,
+                              TBridgeTry& next) const {
     int64_t wanted = End - Start, bestGap = -1;
     bool aligned = false;
     for (size_t i = t.Ia + 1; i < t.Blocks.size(); ++i) {
@@ -363,11 +368,13 @@ bool TVorbisDeleter::FindBridge(const std::vector<size_t>& starts, const std::ve
         }
         TBridgeTry next;
         tried.insert(t.Removed);
-        if (AlignEnd(t, ends, tried, next) && (!found || std::abs(t.Removed - wanted) < std::abs(best.Removed - wanted))) {
+        if (AlignEnd(t, ends, tried, next) &&
+            (!found || std::abs(t.Removed - wanted) < std::abs(best.Removed - wanted))) {
             best = t;
             found = true;
         }
-        if (next.Removed <= 0 || (found && std::abs(next.Removed - wanted) >= std::abs(best.Removed - wanted)))
+        if (next.Removed <= 0 ||
+            (found && std::abs(next.Removed - wanted) >= std::abs(best.Removed - wanted)))
             break;
         t.B = next.B;
         t.Removed = next.Removed;
@@ -381,7 +388,8 @@ TLosslessCheck TVorbisDeleter::Bridge() {
     if (!FEncoder.Find(FPlan.Headers, error))
         return Verdict(TLosslessVerdict::NotAvailable, Format(LosslessText::kVorbisSetup, error.c_str()));
     std::vector<size_t> starts, ends;
-    if (!FindJoins(starts, ends)) return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kVorbisSeamEdge);
+    if (!FindJoins(starts, ends))
+        return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kVorbisSeamEdge);
     TBridgeTry t;
     if (!FindBridge(starts, ends, t, error)) return Verdict(TLosslessVerdict::NotAvailable, error);
     const TVorbisPlace& a = FNear[t.A];

@@ -69,7 +69,8 @@ TEST_P(LosslessVorbisDelete, CopiesAllButABridgeAtTheSeam) {
     const TDecodedAudio& whole = DecodedInput(input);
     int rate = whole.SampleRate;
     const int64_t longBlock = int64_t(1) << (OggHeaders(input)[0][28] >> 4);
-    for (auto [startMs, endMs] : {std::pair<int64_t, int64_t>{1500, 3210}, {1000, 1010}, {100, 1100}, {2000, 3800}}) {
+    for (auto [startMs, endMs] :
+         {std::pair<int64_t, int64_t>{1500, 3210}, {1000, 1010}, {100, 1100}, {2000, 3800}}) {
         SCOPED_TRACE(Format("marks %lld..%lld ms", (long long)startMs, (long long)endMs));
         TLosslessCutter cutter;
         TLosslessCheck check = cutter.Plan(input, TLosslessMode::Delete, startMs, endMs);
@@ -116,13 +117,20 @@ TEST_P(LosslessVorbisDelete, KeepingOneSideIsExact) {
 INSTANTIATE_TEST_SUITE_P(
     Streams, LosslessVorbisDelete,
     ::testing::Values(TVorbisCase{"TaggedStereo", [] { return TaggedMediaFile(TMediaFormat::Ogg); }},
-                      TVorbisCase{"Mono22k", [] { return TestMediaFile({TMediaFormat::Ogg, 4.0, 22050, 1, 64000}); }},
+                      TVorbisCase{"Mono22k",
+                                  [] {
+                                      return TestMediaFile({TMediaFormat::Ogg, 4.0, 22050, 1, 64000});
+                                  }},
                       // The encoder's default quality (3): the setting is found by quality.
-                      TVorbisCase{"Quality3", [] { return TestMediaFile({TMediaFormat::Ogg, 4.0, 44100, 2, 0}); }}),
+                      TVorbisCase{"Quality3",
+                                  [] {
+                                      return TestMediaFile({TMediaFormat::Ogg, 4.0, 44100, 2, 0});
+                                  }}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // A stream no setting of the bridge encoder reproduces (here: its identification names a rate
-// whose setup differs), and a seam too close to the start, are saved by re-encoding.
+// whose setup differs), a seam too close to the start and a chained stream are saved by
+// re-encoding; a damaged page is refused.
 TEST_F(LosslessTest, VorbisDeleteLeavesWhatItCannotBridgeToReencoding) {
     std::string input = TestMediaFile({TMediaFormat::Ogg, 4.0, 44100, 2, 128000});
     std::vector<uint8_t> bytes = ReadBytes(input);
@@ -143,6 +151,21 @@ TEST_F(LosslessTest, VorbisDeleteLeavesWhatItCannotBridgeToReencoding) {
     EXPECT_EQ(check.Verdict, TLosslessVerdict::NotAvailable);
     EXPECT_EQ(check.Reason, LosslessText::kVorbisSeamEdge);
     EXPECT_FALSE(cutter.Write(Scratch("never.ogg")));
+
+    // A stream chained after this one would be lost; a damaged page anywhere is refused.
+    std::vector<uint8_t> chained = ReadBytes(input),
+                         second = ReadBytes(TestMediaFile({TMediaFormat::OggOpus, 2.0, 48000}));
+    chained.insert(chained.end(), second.begin(), second.end());
+    WriteBytes(Scratch("chained.ogg"), chained);
+    std::vector<uint8_t> damaged = ReadBytes(input);
+    damaged[damaged.size() * 3 / 4] ^= 0x10;
+    WriteBytes(Scratch("damaged.ogg"), damaged);
+    check = cutter.Plan(Scratch("chained.ogg"), TLosslessMode::Delete, 1000, 2000);
+    EXPECT_EQ(check.Verdict, TLosslessVerdict::NotAvailable);
+    EXPECT_EQ(check.Reason, LosslessText::kOggMultiplexed);
+    check = cutter.Plan(Scratch("damaged.ogg"), TLosslessMode::Delete, 1000, 2000);
+    EXPECT_EQ(check.Verdict, TLosslessVerdict::Refused);
+    EXPECT_EQ(check.Reason, LosslessText::kOggDamaged);
 }
 
 } // namespace
