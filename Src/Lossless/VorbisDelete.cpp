@@ -51,6 +51,7 @@ public:
     uint32_t Serial = 0;
     TVorbisPackets Headers;
     int64_t GranuleOffset = 0; // granule minus stream samples
+    int64_t FirstPageLast = 0; // the last packet of the first audio page
     int64_t LastA = 0;         // the last packet copied before the bridge
     TVorbisPlace FirstB;       // the first packet copied after it
     int64_t LastIndex = 0;     // the stream's last packet
@@ -99,6 +100,11 @@ private:
     bool FindBridge(const std::vector<size_t>& starts, const std::vector<size_t>& ends, TBridgeTry& best,
                     std::string& error);
     int Long() const { return FPlan.Stream.BlockSizes[1]; }
+    // An encoder start moved by long blocks into the stream: silence before it would be an
+    // onset whose short blocks set the encoder's block grid whatever the start.
+    int64_t NotBeforeTheStream(int64_t t0) const {
+        return t0 >= 0 ? t0 : t0 + (-t0 + Long() - 1) / Long() * Long();
+    }
 
     TVorbisDeletePlan& FPlan;
     TByteReader& FReader;
@@ -160,6 +166,7 @@ TLosslessCheck TVorbisDeleter::Walk(int64_t startMs, int64_t endMs) {
         place.Block = previous;
         if (packet.Granule >= 0 && !offsetKnown) {
             FPlan.GranuleOffset = packet.Granule - added;
+            FPlan.FirstPageLast = packet.Index;
             offsetKnown = true;
             Origin = std::max<int64_t>(0, -FPlan.GranuleOffset);
             Start = MarkToSamples(startMs, FPlan.Stream.SampleRate) + Origin;
@@ -192,15 +199,21 @@ bool TVorbisDeleter::LongPair(size_t i) const {
            FNear[i + 1].Index == FNear[i].Index + 1;
 }
 
-// The a_k that may begin the bridge: long pairs centred at or before the start mark, the latest
-// first; the b_p that may end it: long pairs centred at or after the end mark (within the
-// audio, a packet after them to copy), the earliest first. Both within kJoinBlocks of the mark.
+// The a_k that may begin the bridge: long pairs whose block ends before the start mark (the
+// right half overlaps the bridge, so it must hold kept samples only), the latest first; the b_p
+// that may end it: long pairs centred at or after the end mark (within the audio, a packet after
+// them to copy), the earliest first. Both within kJoinBlocks of the mark.
+// A first page that trims the beginning is copied whole: decoders trim only the samples of its
+// last packet.
 bool TVorbisDeleter::FindJoins(std::vector<size_t>& starts, std::vector<size_t>& ends) const {
     int64_t reach = int64_t(kJoinBlocks) * Long();
+    int64_t firstA = FPlan.GranuleOffset < 0 ? FPlan.FirstPageLast : 0;
     starts.clear();
     ends.clear();
     for (size_t i = FNear.size(); i-- > 0;)
-        if (FNear[i].End <= Start && FNear[i].End >= Start - reach && LongPair(i)) starts.push_back(i);
+        if (FNear[i].End + Long() / 2 <= Start && FNear[i].End >= Start - reach && FNear[i].Index >= firstA &&
+            LongPair(i))
+            starts.push_back(i);
     for (size_t i = 0; i < FNear.size(); ++i)
         if (FNear[i].End >= End && FNear[i].End <= End + reach && FNear[i].End < StreamEnd && LongPair(i) &&
             !starts.empty() && FNear[i].Index > FNear[starts.front()].Index)
@@ -294,7 +307,7 @@ bool TVorbisDeleter::EncodeTry(TBridgeTry& t, std::string& error) {
 
 bool TVorbisDeleter::LongPair(const TBridgeTry& t, size_t i) const {
     return i + 1 < t.Blocks.size() && t.Blocks[i] == Long() && t.Blocks[i + 1] == Long() &&
-           t.Centres[i] >= int64_t(kWarmUpBlocks - 1) * Long();
+           t.Centres[i] >= Long();
 }
 
 // Finds an encoded long pair centred on one of the a_k, the latest possible. When there is none,
@@ -330,7 +343,7 @@ bool TVorbisDeleter::AlignEnd(TBridgeTry& t, const std::vector<size_t>& ends, co
         if (!LongPair(t, i)) continue;
         for (size_t b : ends) {
             int64_t removed = FNear[b].End - t.T0 - t.Centres[i];
-            if (removed <= 0) continue;
+            if (removed <= 0 || FNear[b].End - removed < Start) continue; // b_p's overlap after the seam
             if (b == t.B && removed == t.Removed) {
                 t.Ib = i;
                 aligned = true;
@@ -351,7 +364,7 @@ bool TVorbisDeleter::FindBridge(const std::vector<size_t>& starts, const std::ve
                                 TBridgeTry& best, std::string& error) {
     int64_t wanted = End - Start;
     TBridgeTry t;
-    t.T0 = FNear[starts.back()].End - int64_t(kWarmUpBlocks) * Long(); // warm for every a_k
+    t.T0 = NotBeforeTheStream(FNear[starts.back()].End - int64_t(kWarmUpBlocks) * Long()); // for every a_k
     t.B = ends.front();
     t.Removed = std::max<int64_t>(1, wanted);
     bool found = false;
@@ -360,10 +373,12 @@ bool TVorbisDeleter::FindBridge(const std::vector<size_t>& starts, const std::ve
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (!EncodeTry(t, error)) return false;
         if (!AlignStart(t, starts)) {
-            // The encoder meets its first samples with a few short blocks, how many depends on
-            // them: a T0 tried before is moved back by a long block to other samples.
-            while (!startsTried.insert(t.T0).second)
-                t.T0 -= Long();
+            // The encoder meets its first samples (or the onset after silence before the stream)
+            // with a few short blocks, how many depends on where they fall: a T0 tried before is
+            // moved back by a long block and a short step.
+            t.T0 = NotBeforeTheStream(t.T0);
+            for (int moves = 0; !startsTried.insert(t.T0).second && moves < kAttempts; ++moves)
+                t.T0 = NotBeforeTheStream(t.T0 - Long() - FPlan.Stream.BlockSizes[0] / 2);
             continue;
         }
         TBridgeTry next;
@@ -425,9 +440,15 @@ bool TVorbisDeletePlan::Write(const std::string& output, std::string& error) {
     bool complete = false;
     for (int skipped = 0; skipped < int(Headers.size()) && packets.Next(packet); ++skipped) {
     }
+    // A first page that trims the beginning keeps its packets (the trim lies in its last one).
+    pages.Hold = GranuleOffset < 0;
     while (!complete && packets.Next(packet)) {
         put(packet.Data, false);
         complete = packet.Index == LastA;
+        if (pages.Hold && packet.Index == FirstPageLast) {
+            pages.Flush();
+            pages.Hold = false;
+        }
     }
     for (const std::vector<uint8_t>& data : Bridge)
         put(data, false);

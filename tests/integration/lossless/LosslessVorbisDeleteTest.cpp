@@ -66,7 +66,7 @@ class LosslessVorbisDelete : public LosslessTest, public ::testing::WithParamInt
 TEST_P(LosslessVorbisDelete, CopiesAllButABridgeAtTheSeam) {
     std::string input = GetParam().Input();
     std::string output = Scratch(std::string(GetParam().Name) + ".ogg");
-    const TDecodedAudio& whole = DecodedInput(input);
+    const TDecodedAudio whole = DecodeAudioFile(input, true); // what plays
     int rate = whole.SampleRate;
     const int64_t longBlock = int64_t(1) << (OggHeaders(input)[0][28] >> 4);
     for (auto [startMs, endMs] :
@@ -89,7 +89,7 @@ TEST_P(LosslessVorbisDelete, CopiesAllButABridgeAtTheSeam) {
         auto [first, last] = Differences(want, rest);
         EXPECT_GE(first, start - 4 * longBlock);
         EXPECT_LT(last, start + 5 * longBlock);
-        EXPECT_GT(SnrDb(want, rest, std::max<int64_t>(0, first), last + 1), 12.0);
+        EXPECT_GT(SnrDb(want, rest, std::max<int64_t>(0, first), last + 1), 15.0);
         EXPECT_EQ(OggHeaders(output), OggHeaders(input)); // the tags among them
     }
 }
@@ -98,7 +98,7 @@ TEST_P(LosslessVorbisDelete, CopiesAllButABridgeAtTheSeam) {
 TEST_P(LosslessVorbisDelete, KeepingOneSideIsExact) {
     std::string input = GetParam().Input();
     std::string output = Scratch(std::string(GetParam().Name) + "-side.ogg");
-    const TDecodedAudio& whole = DecodedInput(input);
+    const TDecodedAudio whole = DecodeAudioFile(input, true); // what plays
     int rate = whole.SampleRate;
     for (auto [startMs, endMs] : {std::pair<int64_t, int64_t>{0, 1234}, {2345, kToEnd}}) {
         TLosslessCutter cutter;
@@ -116,16 +116,26 @@ TEST_P(LosslessVorbisDelete, KeepingOneSideIsExact) {
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, LosslessVorbisDelete,
-    ::testing::Values(TVorbisCase{"TaggedStereo", [] { return TaggedMediaFile(TMediaFormat::Ogg); }},
-                      TVorbisCase{"Mono22k",
-                                  [] {
-                                      return TestMediaFile({TMediaFormat::Ogg, 4.0, 22050, 1, 64000});
-                                  }},
-                      // The encoder's default quality (3): the setting is found by quality.
-                      TVorbisCase{"Quality3",
-                                  [] {
-                                      return TestMediaFile({TMediaFormat::Ogg, 4.0, 44100, 2, 0});
-                                  }}),
+    ::testing::Values(
+        TVorbisCase{"TaggedStereo", [] { return TaggedMediaFile(TMediaFormat::Ogg); }},
+        TVorbisCase{"Mono22k",
+                    [] {
+                        return TestMediaFile({TMediaFormat::Ogg, 4.0, 22050, 1, 64000});
+                    }},
+        // The encoder's default quality (3): the setting is found by quality.
+        TVorbisCase{"Quality3",
+                    [] {
+                        return TestMediaFile({TMediaFormat::Ogg, 4.0, 44100, 2, 0});
+                    }},
+        // A lossless select, whose first page trims the beginning.
+        TVorbisCase{
+            "Trimmed",
+            [] {
+                std::string cut = Scratch("trimmed.ogg");
+                TLosslessCutter cutter;
+                cutter.Plan(TestMediaFile({TMediaFormat::Ogg, 6.0}), TLosslessMode::Select, 1234, 5900);
+                return cutter.Write(cut) ? cut : std::string();
+            }}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // A stream no setting of the bridge encoder reproduces (here: its identification names a rate
