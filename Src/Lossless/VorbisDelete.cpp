@@ -15,6 +15,8 @@
 // with 2048-sample blocks; further when the encoder's blocks at the seam move with the removal),
 // and the check says by how much. The encoder's block choices at the seam depend on the samples
 // it is given, so a removal is encoded, checked and, if the centres do not fall right, retried.
+// An end mark within the last blocks has no b_p: the bridge then runs to the end of the audio and
+// the last page's granule trims it, exact to the sample.
 #include "VorbisDelete.h"
 
 #include "ByteFile.h"
@@ -53,7 +55,7 @@ public:
     int64_t GranuleOffset = 0; // granule minus stream samples
     int64_t FirstPageLast = 0; // the last packet of the first audio page
     int64_t LastA = 0;         // the last packet copied before the bridge
-    TVorbisPlace FirstB;       // the first packet copied after it
+    TVorbisPlace FirstB;       // the first packet copied after it (Index -1: the bridge ends the stream)
     int64_t LastIndex = 0;     // the stream's last packet
     int64_t EndGranule = 0;    // the granule of the last page
     TVorbisPackets Bridge;
@@ -66,6 +68,7 @@ struct TBridgeTry {
     int64_t T0 = 0;
     int64_t Removed = 0;
     size_t A = 0, B = 0;
+    bool Tail = false; // no b_p: the bridge runs to the end of the audio, its last page trims there
     TVorbisPackets Packets;
     std::vector<int64_t> Centres; // of each packet, in the encoder's samples
     std::vector<int> Blocks;
@@ -218,7 +221,7 @@ bool TVorbisDeleter::FindJoins(std::vector<size_t>& starts, std::vector<size_t>&
         if (FNear[i].End >= End && FNear[i].End <= End + reach && FNear[i].End < StreamEnd && LongPair(i) &&
             !starts.empty() && FNear[i].Index > FNear[starts.front()].Index)
             ends.push_back(i);
-    return !starts.empty() && !ends.empty();
+    return !starts.empty();
 }
 
 // Decodes the input's stream samples [from, to) (clipped to the stream) into `pcm`, whose first
@@ -285,7 +288,8 @@ bool TVorbisDeleter::Desired(int64_t from, int64_t count, int64_t removed, TPcmB
 // out the packets' block centres.
 bool TVorbisDeleter::EncodeTry(TBridgeTry& t, std::string& error) {
     TPcmBlock pcm;
-    int64_t count = FNear[t.B].End - t.Removed - t.T0 + int64_t(kTailBlocks) * Long();
+    int64_t count = t.Tail ? StreamEnd - t.Removed - t.T0
+                           : FNear[t.B].End - t.Removed - t.T0 + int64_t(kTailBlocks) * Long();
     if (!Desired(t.T0, count, t.Removed, pcm, error)) return false;
     if (!FEncoder.Encode(pcm, t.Packets, error)) return false;
     t.Centres.clear();
@@ -365,7 +369,8 @@ bool TVorbisDeleter::FindBridge(const std::vector<size_t>& starts, const std::ve
     int64_t wanted = End - Start;
     TBridgeTry t;
     t.T0 = NotBeforeTheStream(FNear[starts.back()].End - int64_t(kWarmUpBlocks) * Long()); // for every a_k
-    t.B = ends.front();
+    t.Tail = ends.empty();
+    t.B = t.Tail ? 0 : ends.front();
     t.Removed = std::max<int64_t>(1, wanted);
     bool found = false;
     // The encoder's blocks at the seam depend on the removal, which may move them in turn.
@@ -380,6 +385,12 @@ bool TVorbisDeleter::FindBridge(const std::vector<size_t>& starts, const std::ve
             for (int moves = 0; !startsTried.insert(t.T0).second && moves < kAttempts; ++moves)
                 t.T0 = NotBeforeTheStream(t.T0 - Long() - FPlan.Stream.BlockSizes[0] / 2);
             continue;
+        }
+        if (t.Tail) { // the last page's granule ends the audio where it should: exact
+            found = !t.Centres.empty() && t.T0 + t.Centres.back() >= StreamEnd - t.Removed &&
+                    t.Ia + 1 < t.Packets.size();
+            if (found) best = t;
+            break;
         }
         TBridgeTry next;
         tried.insert(t.Removed);
@@ -403,14 +414,16 @@ TLosslessCheck TVorbisDeleter::Bridge() {
     if (!FEncoder.Find(FPlan.Headers, error))
         return Verdict(TLosslessVerdict::NotAvailable, Format(LosslessText::kVorbisSetup, error.c_str()));
     std::vector<size_t> starts, ends;
-    if (!FindJoins(starts, ends))
+    // Without a b_p the end mark lies within the last few blocks: the bridge runs to the end.
+    if (!FindJoins(starts, ends) || (ends.empty() && StreamEnd - End > int64_t(kJoinBlocks) * Long()))
         return Verdict(TLosslessVerdict::NotAvailable, LosslessText::kVorbisSeamEdge);
     TBridgeTry t;
     if (!FindBridge(starts, ends, t, error)) return Verdict(TLosslessVerdict::NotAvailable, error);
     const TVorbisPlace& a = FNear[t.A];
-    FPlan.Bridge.assign(t.Packets.begin() + long(t.Ia) + 1, t.Packets.begin() + long(t.Ib) + 1);
+    size_t last = t.Tail ? t.Packets.size() - 1 : t.Ib;
+    FPlan.Bridge.assign(t.Packets.begin() + long(t.Ia) + 1, t.Packets.begin() + long(last) + 1);
     FPlan.LastA = a.Index;
-    FPlan.FirstB = FNear[t.B + 1];
+    FPlan.FirstB = t.Tail ? TVorbisPlace{-1} : FNear[t.B + 1];
     FPlan.EndGranule = StreamEnd - t.Removed + FPlan.GranuleOffset;
 
     TLosslessCheck check = Verdict(TLosslessVerdict::Possible, "");
@@ -450,11 +463,13 @@ bool TVorbisDeletePlan::Write(const std::string& output, std::string& error) {
             pages.Hold = false;
         }
     }
-    for (const std::vector<uint8_t>& data : Bridge)
-        put(data, false);
-    packets.Start(FirstB.StartPage, FirstB.StartOrdinal, FirstB.Index);
-    complete = complete && packets.Next(packet) && packet.Index == FirstB.Index;
-    while (complete) {
+    for (size_t i = 0; i < Bridge.size(); ++i)
+        put(Bridge[i], FirstB.Index < 0 && i + 1 == Bridge.size());
+    if (FirstB.Index >= 0) {
+        packets.Start(FirstB.StartPage, FirstB.StartOrdinal, FirstB.Index);
+        complete = complete && packets.Next(packet) && packet.Index == FirstB.Index;
+    }
+    while (complete && FirstB.Index >= 0) {
         put(packet.Data, packet.Index == LastIndex);
         if (packet.Index == LastIndex) break;
         complete = packets.Next(packet);
