@@ -1,4 +1,5 @@
 #include "AdtsFrames.h"
+#include "Id3v2Frames.h"
 
 #include <cstring>
 
@@ -17,15 +18,6 @@ bool ParseAdts(const uint8_t* p, size_t available, TAdtsHeader& h) {
     return h.RateIndex < 13 && h.Bytes > header;
 }
 
-int64_t Id3v2Size(TByteReader& reader) {
-    uint8_t h[10];
-    if (!reader.Read(0, 10, h) || std::memcmp(h, "ID3", 3) != 0) return 0;
-    return 10 +
-           (int64_t(h[6] & 0x7F) << 21 | int64_t(h[7] & 0x7F) << 14 | int64_t(h[8] & 0x7F) << 7 |
-            (h[9] & 0x7F)) +
-           ((h[5] & 0x10) ? 10 : 0);
-}
-
 } // namespace
 
 int AdtsSampleRate(const TAdtsHeader& h) {
@@ -34,7 +26,7 @@ int AdtsSampleRate(const TAdtsHeader& h) {
 
 TAdtsLayout ReadAdtsLayout(TByteReader& reader) {
     TAdtsLayout layout;
-    layout.Id3Bytes = Id3v2Size(reader);
+    layout.Id3Bytes = Id3v2TagBytes(reader);
     layout.AudioEnd = reader.Size();
     uint8_t tag[3];
     if (layout.AudioEnd >= 128 && reader.Read(layout.AudioEnd - 128, 3, tag) &&
@@ -74,7 +66,7 @@ bool TAdtsPlan::Write(const std::string& output, std::string& error) {
     TByteReader in;
     TByteWriter out;
     if (!in.Open(Input, error) || !out.Open(output, error)) return false;
-    bool copied = CopyBytes(in, 0, Layout.Id3Bytes, out);
+    bool copied = CopyId3v2Tag(in, Layout.Id3Bytes, out);
     for (const auto& [from, to] : Ranges)
         copied = copied && CopyBytes(in, from, to, out);
     if (Layout.Id3v1From >= 0)

@@ -6,6 +6,7 @@
 #include "FFPtr.h"
 #include "FlacFrames.h"
 #include "FlacSeekTable.h"
+#include "Id3v2Frames.h"
 #include "LosslessFormats.h"
 #include "LosslessTexts.h"
 #include "MyUtils.h"
@@ -200,7 +201,7 @@ void WriteBlockHeader(TByteWriter& out, int type, int64_t size, bool last) {
 // The stream information (rewritten with the cut's figures at the end), the new seek table's
 // room after it, then the input's other blocks as they are.
 void TFlacPlan::WriteMetadata(TByteReader& in, TByteWriter& out, bool& copied) {
-    copied = copied && CopyBytes(in, 0, Id3Bytes, out);
+    copied = copied && CopyId3v2Tag(in, Id3Bytes, out);
     out.Write("fLaC", 4);
     WriteBlockHeader(out, Blocks[0].Type, Blocks[0].Size, Blocks.size() == 1 && !FSeekTable);
     out.Write(StreamInfo.data(), StreamInfo.size());

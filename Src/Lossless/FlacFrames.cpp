@@ -1,4 +1,5 @@
 #include "FlacFrames.h"
+#include "Id3v2Frames.h"
 
 #include <array>
 #include <cstring>
@@ -133,13 +134,8 @@ void AppendChecksum16(std::vector<uint8_t>& frame, uint16_t flip) {
 
 bool ReadFlacMetadata(TByteReader& reader, TFlacInfo& info, std::vector<TFlacBlock>& blocks,
                       int64_t& id3Bytes, int64_t& audio, std::string& reason) {
-    uint8_t head[10];
-    id3Bytes = 0;
-    if (reader.Read(0, 10, head) && std::memcmp(head, "ID3", 3) == 0)
-        id3Bytes = 10 +
-                   (int64_t(head[6] & 0x7F) << 21 | int64_t(head[7] & 0x7F) << 14 |
-                    int64_t(head[8] & 0x7F) << 7 | int64_t(head[9] & 0x7F)) +
-                   ((head[5] & 0x10) ? 10 : 0);
+    uint8_t head[4];
+    id3Bytes = Id3v2TagBytes(reader);
     if (!reader.Read(id3Bytes, 4, head) || std::memcmp(head, "fLaC", 4) != 0) {
         reason = "no FLAC stream marker";
         return false;

@@ -1,5 +1,6 @@
 #include "Id3v2Frames.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -58,6 +59,24 @@ bool IsStale(const TFrame& frame) {
 }
 
 } // namespace
+
+int64_t Id3v2TagBytes(TByteReader& reader) {
+    uint8_t h[kHeaderBytes];
+    if (!reader.Read(0, kHeaderBytes, h) || std::memcmp(h, "ID3", 3) != 0) return 0;
+    if ((h[6] | h[7] | h[8] | h[9]) & 0x80) return 0;
+    int64_t size = int64_t(kHeaderBytes) + SyncSafe(&h[6]);
+    if (h[5] & 0x10) size += int64_t(kHeaderBytes); // footer
+    return std::min(size, reader.Size());
+}
+
+bool CopyId3v2Tag(TByteReader& in, int64_t bytes, TByteWriter& out) {
+    if (bytes <= 0) return true;
+    std::vector<uint8_t> tag(static_cast<size_t>(bytes));
+    if (!in.Read(0, tag.size(), tag.data())) return false;
+    tag = WithoutStaleLengthFrames(std::move(tag));
+    out.Write(tag.data(), tag.size());
+    return true;
+}
 
 std::vector<uint8_t> WithoutStaleLengthFrames(std::vector<uint8_t> tag) {
     if (tag.size() < kHeaderBytes || std::memcmp(tag.data(), "ID3", 3) != 0) return tag;

@@ -5,22 +5,9 @@
 
 #include <cstring>
 
-namespace {
-
-int64_t Id3v2Size(TByteReader& reader) {
-    uint8_t h[10];
-    if (!reader.Read(0, 10, h) || std::memcmp(h, "ID3", 3) != 0) return 0;
-    if ((h[6] | h[7] | h[8] | h[9]) & 0x80) return 0;
-    int64_t size = 10 + (int64_t(h[6]) << 21 | h[7] << 14 | h[8] << 7 | h[9]);
-    if (h[5] & 0x10) size += 10; // footer
-    return std::min(size, reader.Size());
-}
-
-} // namespace
-
 TLosslessCheck ReadMp3Layout(TByteReader& reader, TMp3FrameWalk& walk, TMp3Layout& layout,
                              TMp3Header& stream) {
-    layout.Id3v2Bytes = Id3v2Size(reader);
+    layout.Id3v2Bytes = Id3v2TagBytes(reader);
     layout.AudioEnd = reader.Size();
     uint8_t tag[3];
     if (reader.Size() - 128 >= layout.Id3v2Bytes && reader.Read(reader.Size() - 128, 3, tag) &&
@@ -54,10 +41,7 @@ bool WriteMp3Cut(const std::string& input, const std::string& output, const TMp3
     TByteWriter out;
     if (!in.Open(input, error)) return false;
     if (!out.Open(output, error)) return false;
-    std::vector<uint8_t> tags(size_t(layout.Id3v2Bytes));
-    bool copied = in.Read(0, tags.size(), tags.data());
-    tags = WithoutStaleLengthFrames(std::move(tags));
-    out.Write(tags.data(), tags.size());
+    bool copied = CopyId3v2Tag(in, layout.Id3v2Bytes, out);
     std::vector<uint8_t> info = BuildMp3InfoFrame(fields);
     out.Write(info.data(), info.size());
     for (const TMp3Piece& piece : pieces) {

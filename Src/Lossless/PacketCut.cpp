@@ -22,22 +22,10 @@ std::string ErrorText(int code) {
     return text;
 }
 
-namespace {
-
-// The codec's fixed block length; a packet holds one or more of them.
-int WmaFrameLength(AVCodecID codec, int rate) {
-    if (rate <= 16000) return 512;
-    if (rate <= 22050 || (rate <= 32000 && codec == AV_CODEC_ID_WMAV1)) return 1024;
-    return 2048;
-}
-
-} // namespace
-
 TPacketClock::TPacketClock(const AVStream& stream)
     : Rate(stream.codecpar->sample_rate > 0 ? stream.codecpar->sample_rate : 1000),
       Origin(StreamOrigin(stream)), TimeBase(stream.time_base) {
-    AVCodecID codec = stream.codecpar->codec_id;
-    if (codec == AV_CODEC_ID_WMAV1 || codec == AV_CODEC_ID_WMAV2) Grid = WmaFrameLength(codec, Rate);
+    if (int frame = WmaFrameLength(stream, Rate)) Grid = frame;
 }
 
 int64_t TPacketClock::Samples(int64_t pts) const {

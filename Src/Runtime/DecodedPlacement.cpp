@@ -7,14 +7,6 @@
 
 namespace {
 
-// The length of one WMA frame at `rate` (the codec's fixed block length; a packet holds one or
-// more of them).
-int WmaFrameLength(AVCodecID codec, int rate) {
-    if (rate <= 16000) return 512;
-    if (rate <= 22050 || (rate <= 32000 && codec == AV_CODEC_ID_WMAV1)) return 1024;
-    return 2048;
-}
-
 // Samples at 48 kHz that an Ogg Opus stream's duration counts before its decoded audio: the
 // pre-skip of its header (the stream's extradata), 0 for every other stream.
 int64_t CountedPreSkip(const AVFormatContext& context, const AVStream& stream) {
@@ -29,6 +21,14 @@ int64_t CountedPreSkip(const AVFormatContext& context, const AVStream& stream) {
 
 } // namespace
 
+int WmaFrameLength(const AVStream& stream, int rate) {
+    const AVCodecID codec = stream.codecpar->codec_id;
+    if (codec != AV_CODEC_ID_WMAV1 && codec != AV_CODEC_ID_WMAV2) return 0;
+    if (rate <= 16000) return 512;
+    if (rate <= 22050 || (rate <= 32000 && codec == AV_CODEC_ID_WMAV1)) return 1024;
+    return 2048;
+}
+
 int64_t StreamOrigin(const AVStream& stream) {
     return stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
 }
@@ -36,11 +36,9 @@ int64_t StreamOrigin(const AVStream& stream) {
 // WMA: two frames before the stamp, on the frame grid of the stream's start (the millisecond
 // stamps are snapped to it first; the plain shift would leave up to a millisecond).
 bool DecodedFrameStart(const AVStream& stream, const AVFrame& frame, int64_t pts, int64_t& samples) {
-    const AVCodecID codec = stream.codecpar->codec_id;
-    if (codec != AV_CODEC_ID_WMAV1 && codec != AV_CODEC_ID_WMAV2) return false;
     if (frame.sample_rate <= 0 || pts == AV_NOPTS_VALUE) return false;
-    const int n = WmaFrameLength(codec, frame.sample_rate);
-    if (frame.nb_samples % n != 0) return false;
+    const int n = WmaFrameLength(stream, frame.sample_rate);
+    if (n == 0 || frame.nb_samples % n != 0) return false;
     const int64_t origin = StreamOrigin(stream);
     int64_t fromOrigin = av::av_rescale_q(pts - origin, stream.time_base, AVRational{1, frame.sample_rate});
     int64_t frames = fromOrigin >= 0 ? (fromOrigin + n / 2) / n : -((-fromOrigin + n / 2) / n);

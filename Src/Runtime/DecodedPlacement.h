@@ -13,6 +13,10 @@ struct AVFormatContext;
 struct AVFrame;
 struct AVStream;
 
+// The length of one frame of a WMA (version 1 or 2) stream at `rate`: the codec's fixed block
+// length, of which a packet holds one or more. 0 for every other codec.
+int WmaFrameLength(const AVStream& stream, int rate);
+
 // The stream's start in its time base: its start_time, or 0 when it has none.
 int64_t StreamOrigin(const AVStream& stream);
 
