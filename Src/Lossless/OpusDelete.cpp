@@ -4,10 +4,10 @@
 // Positions are stream samples as in OggCut.cpp (48 kHz, from the first audio packet on, the
 // pre-skip included). The copied packets keep their sizes and Opus frames come in 2.5 ms steps,
 // so the stretch removed is a multiple of 120 samples: the end mark moves by at most 1.25 ms and
-// the check says by how much. The bridge is made of 20 ms frames, with shorter ones first where
-// its length needs them. The copied packets after it expect the decoder state their own
-// predecessors left; after the bridge's they decode slightly differently until the decoder has
-// settled again (kSettle).
+// the check says by how much. The bridge is made of frames of the input's size (at most 20 ms),
+// with shorter ones last where its length needs them. The copied packets after it expect the
+// decoder state their own predecessors left; after the bridge's they decode slightly differently
+// until the decoder has settled again (measured: about half a second, 56 dB SNR from 100 ms on).
 #include "OpusDelete.h"
 
 #include "LosslessTexts.h"

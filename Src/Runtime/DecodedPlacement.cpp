@@ -7,16 +7,19 @@
 
 namespace {
 
-// Samples at 48 kHz that an Ogg Opus stream's duration counts before its decoded audio: the
-// pre-skip of its header (the stream's extradata), 0 for every other stream.
-int64_t CountedPreSkip(const AVFormatContext& context, const AVStream& stream) {
+// What an Ogg Opus stream's duration counts besides its decoded audio, in the stream's time
+// base: the pre-skip of its header (the stream's extradata) and, when its granule positions do
+// not begin at 0, its start time as well. 0 for every other stream.
+int64_t CountedBeforeAudio(const AVFormatContext& context, const AVStream& stream) {
     const AVCodecParameters* par = stream.codecpar;
     if (par->codec_id != AV_CODEC_ID_OPUS || !context.iformat ||
-        std::strcmp(context.iformat->name, "ogg") != 0)
+        std::strcmp(context.iformat->name, "ogg") != 0 || par->extradata_size < 19 ||
+        std::memcmp(par->extradata, "OpusHead", 8) != 0)
         return 0;
-    if (par->extradata_size >= 19 && std::memcmp(par->extradata, "OpusHead", 8) == 0)
-        return par->extradata[10] | par->extradata[11] << 8;
-    return 0;
+    const int preSkip = par->extradata[10] | par->extradata[11] << 8;
+    int64_t counted = av::av_rescale_q(preSkip, AVRational{1, 48000}, stream.time_base);
+    if (stream.start_time != AV_NOPTS_VALUE && stream.start_time > 0) counted += stream.start_time;
+    return counted;
 }
 
 } // namespace
@@ -48,9 +51,7 @@ bool DecodedFrameStart(const AVStream& stream, const AVFrame& frame, int64_t pts
 
 int64_t DecodedStreamDuration(const AVFormatContext& context, const AVStream& stream) {
     if (stream.duration == AV_NOPTS_VALUE) return AV_NOPTS_VALUE;
-    const int64_t preSkip =
-        av::av_rescale_q(CountedPreSkip(context, stream), AVRational{1, 48000}, stream.time_base);
-    return std::max<int64_t>(0, stream.duration - preSkip);
+    return std::max<int64_t>(0, stream.duration - CountedBeforeAudio(context, stream));
 }
 
 int64_t DecodedContainerDuration(const AVFormatContext& context) {
@@ -58,9 +59,9 @@ int64_t DecodedContainerDuration(const AVFormatContext& context) {
     for (unsigned i = 0; i < context.nb_streams; ++i) {
         const AVStream& stream = *context.streams[i];
         if (stream.codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-        const int64_t preSkip = av::av_rescale_q(CountedPreSkip(context, stream), AVRational{1, 48000},
+        const int64_t counted = av::av_rescale_q(CountedBeforeAudio(context, stream), stream.time_base,
                                                  AVRational{1, AV_TIME_BASE});
-        return std::max<int64_t>(0, context.duration - preSkip);
+        return std::max<int64_t>(0, context.duration - counted);
     }
     return context.duration;
 }

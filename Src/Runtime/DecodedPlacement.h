@@ -4,7 +4,8 @@
 // frame only primes the transform), and the container rounds stamps to whole milliseconds.
 // Where the decoded audio ends: the libraries' Ogg demuxer (FFmpeg 5.1) gives an Opus stream's
 // duration, and the file's, as its last granule position, which counts the pre-skip that
-// decoders drop (a 5 s file claims 5.0065 s; a lossless cut with a long preroll up to 1.4 s more).
+// decoders drop (a 5 s file claims 5.0065 s; a lossless cut with a long preroll up to 1.4 s more)
+// and, for a stream whose granule positions begin later than 0, its start time too.
 #pragma once
 
 #include <cstdint>

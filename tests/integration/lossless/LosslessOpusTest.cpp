@@ -6,6 +6,8 @@
 #include "FFPtr.h"
 #include "LosslessTestSupport.h"
 #include "MyUtils.h"
+#include "OggCodecs.h"
+#include "OggPages.h"
 #include "UnicodeProtocol.h"
 
 #include <cmath>
@@ -124,13 +126,38 @@ TEST_P(LosslessOpus, DeleteCopiesAllButABridgeAtTheSeam) {
     }
 }
 
-// The libraries count an Ogg Opus stream's pre-skip in its duration; read through the program's
-// rule, the file's and the stream's durations are the decoded length, for the input and for a
-// cut whose pre-skip holds a long preroll.
+// `input` on new pages whose granule positions begin `offset` samples later (a stream recorded
+// from the middle of a broadcast).
+void WriteLaterGranules(const std::string& input, int64_t offset, const std::string& output) {
+    TByteReader reader;
+    TByteWriter writer;
+    std::string error;
+    ASSERT_TRUE(reader.Open(input, error) && writer.Open(output, error)) << error;
+    TOggPacketReader packets(reader);
+    TOggPageWriter pages(writer, 0x5eed);
+    TOggPacket packet;
+    int64_t granule = offset;
+    while (packets.Next(packet)) {
+        int previous = 0;
+        if (packet.Index >= 2)
+            granule += std::max<int64_t>(0, OggPacketSamples(TOggStream{TOggCodec::Opus}, packet.Data.data(),
+                                                             packet.Data.size(), previous));
+        pages.Packet(packet.Data.data(), packet.Data.size(), packet.Index < 2 ? 0 : granule);
+        if (packet.Index < 2) pages.Flush();
+    }
+    pages.Finish();
+    ASSERT_TRUE(writer.Close(error)) << error;
+}
+
+// The libraries count an Ogg Opus stream's pre-skip (and a later first granule position) in its
+// duration; read through the program's rule, the file's and the stream's durations are the
+// decoded length: for the input, for a cut whose pre-skip holds a long preroll, and for a stream
+// whose granule positions begin at 1 s.
 TEST_P(LosslessOpus, DurationIsTheDecodedLength) {
-    std::string output = Output("-duration");
+    std::string output = Output("-duration"), later = Output("-later");
     CutAndCheck(Input, TLosslessMode::Select, 1500, kToEnd, output);
-    for (const std::string& file : {Input, output}) {
+    ASSERT_NO_FATAL_FAILURE(WriteLaterGranules(Input, kRate, later));
+    for (const std::string& file : {Input, output, later}) {
         SCOPED_TRACE(file);
         AVFormatContext* raw = nullptr;
         ASSERT_GE(OpenMediaInput(&raw, LocalMediaName(file), nullptr, nullptr), 0);
