@@ -54,6 +54,30 @@ bool SameMapping(const std::vector<uint8_t>& a, const uint8_t* b, size_t bSize) 
     return a.size() >= end && bSize >= end && std::memcmp(a.data() + 19, b + 19, end - 19) == 0;
 }
 
+// The libraries' own Opus decoder (the one the ffmpeg command line and players use), opened with
+// `head` less its pre-skip and output gain: it gives the samples as the packets hold them.
+bool OpenOpusDecoder(const std::vector<uint8_t>& head, TLockedCodecContextPtr& context, std::string& error) {
+    const AVCodec* codec = av::avcodec_find_decoder_by_name("opus");
+    if (!codec) codec = av::avcodec_find_decoder(AV_CODEC_ID_OPUS);
+    context.reset(codec ? av::avcodec_alloc_context3(codec) : nullptr);
+    uint8_t* extra = context && head.size() >= 19
+                         ? static_cast<uint8_t*>(av::av_mallocz(head.size() + AV_INPUT_BUFFER_PADDING_SIZE))
+                         : nullptr;
+    if (!extra) {
+        error = codec ? "out of memory" : "the libraries have no Opus decoder";
+        return false;
+    }
+    std::memcpy(extra, head.data(), head.size());
+    std::memset(extra + 10, 0, 2);
+    std::memset(extra + 16, 0, 2);
+    context->extradata = extra;
+    context->extradata_size = int(head.size());
+    context->sample_rate = kRate;
+    av::av_channel_layout_default(&context->ch_layout, HeadChannels(head));
+    context->pkt_timebase = AVRational{1, kRate};
+    return OpenCodec(context.get(), codec, error);
+}
+
 class TOpusEncoder {
 public:
     bool Open(const std::vector<uint8_t>& head, int frameSamples, int bitRate, std::string& error);
@@ -150,29 +174,14 @@ bool TOpusEncoder::Encode(const TOpusSource& source, int64_t from, int64_t count
 
 bool DecodeOpusPackets(const std::vector<uint8_t>& head, const TOpusPackets& packets, TPcmBlock& pcm,
                        std::string& error) {
-    const AVCodec* codec = av::avcodec_find_decoder_by_name("opus");
-    if (!codec) codec = av::avcodec_find_decoder(AV_CODEC_ID_OPUS);
-    TLockedCodecContextPtr context(codec ? av::avcodec_alloc_context3(codec) : nullptr);
+    TLockedCodecContextPtr context;
     TPacketPtr packet(av::av_packet_alloc());
     TFramePtr frame(av::av_frame_alloc());
-    if (!context || !packet || !frame || head.size() < 19) {
-        error = codec ? "out of memory" : "the libraries have no Opus decoder";
-        return false;
-    }
-    // The header without pre-skip and output gain: the samples as the packets hold them.
-    context->extradata = static_cast<uint8_t*>(av::av_mallocz(head.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!context->extradata) {
+    if (!packet || !frame) {
         error = "out of memory";
         return false;
     }
-    std::memcpy(context->extradata, head.data(), head.size());
-    context->extradata_size = int(head.size());
-    std::memset(context->extradata + 10, 0, 2);
-    std::memset(context->extradata + 16, 0, 2);
-    context->sample_rate = kRate;
-    av::av_channel_layout_default(&context->ch_layout, HeadChannels(head));
-    context->pkt_timebase = AVRational{1, kRate};
-    if (!OpenCodec(context.get(), codec, error)) return false;
+    if (!OpenOpusDecoder(head, context, error)) return false;
     pcm = TPcmBlock();
     for (const std::vector<uint8_t>& bytes : packets) {
         if (bytes.empty()) continue; // an empty packet adds nothing (and would end the stream)
