@@ -35,5 +35,6 @@ inline constexpr const char* kOneAudioStream = "The file holds other streams tha
 inline constexpr const char* kWavNotPcm = "The WAV file holds compressed audio";
 inline constexpr const char* kWmaReservoir =
     "The WMA file carries parts of its frames in the packets before them, which a lossless delete would break";
+inline constexpr const char* kOpusSeam = "The seam of a lossless Opus delete cannot be re-encoded: %s";
 
 } // namespace LosslessText

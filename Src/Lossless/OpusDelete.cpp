@@ -30,6 +30,10 @@ constexpr int64_t kEncoderReach = 12000;        // the bridge encoder's warm-up 
 constexpr int64_t kFarEndMs = int64_t(1) << 40; // an end mark beyond every file
 constexpr int64_t kKeep = kDecodePreroll + kEncoderReach + kLeadIn + 5760; // packets kept near the seam
 
+TLosslessCheck SeamProblem(const std::string& why) {
+    return Verdict(TLosslessVerdict::NotAvailable, Format(LosslessText::kOpusSeam, why.c_str()));
+}
+
 struct TKeptPacket {
     int64_t Begin = 0, End = 0;
     std::vector<uint8_t> Data;
@@ -204,7 +208,7 @@ TLosslessCheck TOpusDeleter::BuildBridge(int64_t seam, int64_t length) {
     TOpusSource source;
     std::string error;
     if (!BuildSource(at - kEncoderReach, at + length + kEncoderReach, seam, source, error))
-        return Verdict(TLosslessVerdict::NotAvailable, error);
+        return SeamProblem(error);
     int bitRate = BridgeBitRate();
     // The frame size of the packets the bridge joins, up to 20 ms: what follows the bridge decodes
     // closest to the input when its decoder state comes from frames of its own kind.
@@ -224,11 +228,11 @@ TLosslessCheck TOpusDeleter::BuildBridge(int64_t seam, int64_t length) {
         if (count == 0) continue;
         TOpusPackets packets;
         if (!EncodeOpusFrames(FPlan.Headers[0], source, at, size, int(count), bitRate, packets, error))
-            return Verdict(TLosslessVerdict::NotAvailable, error);
+            return SeamProblem(error);
         for (const std::vector<uint8_t>& p : packets) {
             int unused = 0;
             if (OggPacketSamples(FPlan.Stream, p.data(), p.size(), unused) != size)
-                return Verdict(TLosslessVerdict::NotAvailable, "the Opus encoder gave unexpected packets");
+                return SeamProblem("the Opus encoder gave unexpected packets");
             FPlan.Bridge.push_back(p);
         }
         at += int64_t(size) * count;
@@ -249,14 +253,14 @@ TLosslessCheck TOpusDeleter::Run(int64_t start, int64_t end) {
         }
         if (kept.Begin >= start + removed + kLeadOut && FPlan.ResumeAt < 0) FPlan.ResumeAt = index;
     }
-    if (!from) return Verdict(TLosslessVerdict::NotAvailable, "the packets at the seam are missing");
+    if (!from) return SeamProblem("the packets at the seam are missing");
     FPlan.BridgeBegin = from->Begin;
     int64_t length = 0;
     if (FPlan.ResumeAt >= 0) {
         length = FKept[FPlan.ResumeAt].Begin - removed - FPlan.BridgeBegin;
     } else {
         if (StreamEnd > start + removed + kLeadOut + 5760)
-            return Verdict(TLosslessVerdict::NotAvailable, "the packets at the seam are missing");
+            return SeamProblem("the packets at the seam are missing");
         length = (StreamEnd - removed - FPlan.BridgeBegin + kStep - 1) / kStep * kStep;
     }
     TLosslessCheck check = BuildBridge(start, length);
