@@ -188,17 +188,21 @@ bool TOpusDeleter::BuildSource(int64_t from, int64_t to, int64_t seam, TOpusSour
     return true;
 }
 
-// Half as much again as the packets near the seam have (the encoder tends to spend less than it
-// is asked for; measured, the bridge gains 1-6 dB of SNR over the plain rate), within the
-// encoder's range. The bridge is a few packets long, so the file hardly grows.
+// The rate of the packets near the seam, within the encoder's range; for CELT streams half as
+// much again (the encoder tends to spend less than it is asked for; measured, the bridge gains
+// 1-6 dB of SNR). SILK and hybrid streams keep their rate, which keeps the encoder in their mode:
+// a bridge of another mode costs 3-5 dB. The bridge is a few packets long, so the file hardly grows.
 int TOpusDeleter::BridgeBitRate() const {
     int64_t bytes = 0, samples = 0;
+    bool celt = true;
     for (const auto& [index, kept] : FKept) {
         bytes += int64_t(kept.Data.size());
         samples += kept.End - kept.Begin;
+        if (!kept.Data.empty() && (kept.Data[0] >> 3) < 16) celt = false;
     }
     int channels = FPlan.Headers[0][9];
-    int64_t rate = samples > 0 ? bytes * 8 * 48000 / samples * 3 / 2 : 96000 * channels;
+    int64_t rate = samples > 0 ? bytes * 8 * 48000 / samples : 96000 * channels;
+    if (celt) rate = rate * 3 / 2;
     return int(std::clamp<int64_t>(rate, 12000 * channels, 256000 * channels));
 }
 
