@@ -206,7 +206,8 @@ int TOpusDeleter::BridgeBitRate() const {
     return int(std::clamp<int64_t>(rate, 12000 * channels, 256000 * channels));
 }
 
-// Encodes the bridge: output positions [FPlan.BridgeBegin, + length), the shorter frames first.
+// Encodes the bridge: output positions [FPlan.BridgeBegin, + length), or at least that far when
+// the bridge ends the stream (the last page's granule trims it).
 TLosslessCheck TOpusDeleter::BuildBridge(int64_t seam, int64_t length) {
     int64_t at = FPlan.BridgeBegin;
     TOpusSource source;
@@ -222,6 +223,7 @@ TLosslessCheck TOpusDeleter::BuildBridge(int64_t seam, int64_t length) {
             frame = std::min(frame, kept.Data.empty() ? frame : OpusFrameSamples(kept.Data[0]));
     // Shorter frames close the bridge, where the length needs them: measured, a bridge frame of
     // another size than the input's right after the input's frames costs 10-20 dB of SNR there.
+    if (FPlan.ResumeAt < 0) length = (length + frame - 1) / frame * frame;
     int64_t rest = length % frame;
     const std::pair<int, int64_t> order[] = {// frame size, count
                                              {frame, length / frame},
@@ -265,7 +267,7 @@ TLosslessCheck TOpusDeleter::Run(int64_t start, int64_t end) {
     } else {
         if (StreamEnd > start + removed + kLeadOut + 5760)
             return SeamProblem("the packets at the seam are missing");
-        length = (StreamEnd - removed - FPlan.BridgeBegin + kStep - 1) / kStep * kStep;
+        length = StreamEnd - removed - FPlan.BridgeBegin;
     }
     TLosslessCheck check = BuildBridge(start, length);
     if (check.Verdict != TLosslessVerdict::Possible) return check;
