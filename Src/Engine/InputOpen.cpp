@@ -1,6 +1,7 @@
 // Opening input files: the format context through the runtime's open helper (unicode names
 // included), a decoder context per stream with the recorded options, the start-time seek, the
 // audio settings taken from the file, and the reset of the settings that belong to one file.
+#include "DecodedPlacement.h"
 #include "FFmpeg.h"
 #include "FFmpegLogger.h"
 #include "RunState.h"
@@ -157,8 +158,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     std::vector<TLockedCodecContextPtr> decoders;
     for (unsigned i = 0; i < ic->nb_streams; ++i)
         RunState().OpenInputStream(ic->streams[i], decoders);
-    if (ic->duration != AV_NOPTS_VALUE) {
-        int64_t ms = ic->duration / 1000;
+    if (const int64_t duration = DecodedContainerDuration(*ic); duration != AV_NOPTS_VALUE) {
+        int64_t ms = duration / 1000;
         if (FTotalDuration < ms) FTotalDuration = static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX));
     }
 

@@ -3,6 +3,7 @@
 // decoded and their marked samples written verbatim, so the cut holds exactly the marked samples. The stream
 // information gets the new length (its MD5 cleared); tags, pictures and the other metadata are copied. A seek
 // table is rebuilt for the cut's frames; a cue sheet (whose positions no longer hold) is dropped.
+#include "CodecSupport.h"
 #include "FFPtr.h"
 #include "FlacFrames.h"
 #include "FlacSeekTable.h"
@@ -63,12 +64,6 @@ private:
     std::unique_ptr<TFlacSeekTable> FSeekTable;
     int64_t FSeekTableAt = 0, FFramesAt = 0; // output offsets of the table's body and the first frame
 };
-
-std::string ErrorText(int code) {
-    char text[128] = {};
-    av::av_strerror(code, text, sizeof text);
-    return text;
-}
 
 bool TFlacPlan::DecodeFrames(TByteReader& in, const std::vector<TFlacFrame>& frames,
                              std::vector<int32_t>& pcm, std::string& error) {

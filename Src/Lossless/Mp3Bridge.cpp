@@ -6,12 +6,6 @@
 
 namespace {
 
-std::string ErrorText(int code) {
-    char text[128] = {};
-    av::av_strerror(code, text, sizeof text);
-    return text;
-}
-
 void AppendInterleaved(const AVFrame* frame, TPcmBlock& pcm) {
     int channels = frame->ch_layout.nb_channels;
     size_t at = pcm.Samples.size();

@@ -2,15 +2,11 @@
 // the short bridge that replaces the frames around the seam, through the loaded libraries.
 #pragma once
 
+#include "CodecSupport.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-struct TPcmBlock {
-    int Channels = 0;
-    std::vector<float> Samples; // interleaved
-    int64_t Frames() const { return Channels > 0 ? int64_t(Samples.size()) / Channels : 0; }
-};
 
 // Decodes whole frames (each an element of `frames`) in order with the float MP3 decoder. Every
 // frame must give its samples; a frame the decoder rejects fails the call.

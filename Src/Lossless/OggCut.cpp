@@ -223,11 +223,7 @@ bool TOggPlan::Write(const std::string& output, std::string& error) {
     TByteWriter out;
     if (!in.Open(Input, error) || !out.Open(output, error)) return false;
     TOggPageWriter pages(out, Serial);
-    // The identification header alone on the first page, the others on their own pages.
-    for (size_t i = 0; i < Headers.size(); ++i) {
-        pages.Packet(Headers[i].data(), Headers[i].size(), 0);
-        if (i == 0 || i + 1 == Headers.size()) pages.Flush();
-    }
+    pages.Headers(Headers);
     TOggPacketReader packets(in);
     packets.Start(First.StartPage, First.StartOrdinal, First.Index);
     TOggPacket packet;

@@ -209,6 +209,13 @@ void TOggPageWriter::Packet(const uint8_t* data, size_t size, int64_t granule) {
     FGranule = granule;
 }
 
+void TOggPageWriter::Headers(const std::vector<std::vector<uint8_t>>& headers) {
+    for (size_t i = 0; i < headers.size(); ++i) {
+        Packet(headers[i].data(), headers[i].size(), 0);
+        if (i == 0 || i + 1 == headers.size()) Flush();
+    }
+}
+
 void TOggPageWriter::Flush() {
     if (!FLacing.empty()) EmitPage(false);
 }

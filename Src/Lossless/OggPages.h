@@ -60,6 +60,9 @@ public:
     void Flush();
     // Writes the last page with the end-of-stream flag.
     void Finish();
+    // The codec headers that begin a stream: the first alone on its page, the last ending a page,
+    // so that the audio packets begin on a page of their own.
+    void Headers(const std::vector<std::vector<uint8_t>>& headers);
 
     bool Hold = false; // keep the next packets on the current page
 

@@ -11,12 +11,6 @@ namespace {
 constexpr int kRate = 48000;
 constexpr int kWarmUpSamples = 9600; // 200 ms encoded and dropped before the frames kept
 
-std::string ErrorText(int code) {
-    char text[128] = {};
-    av::av_strerror(code, text, sizeof text);
-    return text;
-}
-
 int HeadChannels(const std::vector<uint8_t>& head) {
     return head.size() >= 19 ? head[9] : 0;
 }

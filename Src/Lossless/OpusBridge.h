@@ -3,7 +3,7 @@
 // at 48 kHz, before the header's output gain.
 #pragma once
 
-#include "Mp3Bridge.h" // TPcmBlock
+#include "CodecSupport.h"
 
 #include <cstdint>
 #include <string>

@@ -282,10 +282,7 @@ bool TOpusDeletePlan::Write(const std::string& output, std::string& error) {
     TByteWriter out;
     if (!in.Open(Input, error) || !out.Open(output, error)) return false;
     TOggPageWriter pages(out, Serial);
-    for (size_t i = 0; i < Headers.size(); ++i) {
-        pages.Packet(Headers[i].data(), Headers[i].size(), 0);
-        pages.Flush();
-    }
+    pages.Headers(Headers);
     TOggPacketReader packets(in);
     TOggPacket packet;
     int64_t added = 0;

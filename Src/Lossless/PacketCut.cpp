@@ -16,12 +16,6 @@
 
 #include <cstring>
 
-std::string ErrorText(int code) {
-    char text[128] = {};
-    av::av_strerror(code, text, sizeof text);
-    return text;
-}
-
 TPacketClock::TPacketClock(const AVStream& stream)
     : Rate(stream.codecpar->sample_rate > 0 ? stream.codecpar->sample_rate : 1000),
       Origin(StreamOrigin(stream)), TimeBase(stream.time_base) {

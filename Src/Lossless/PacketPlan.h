@@ -3,14 +3,13 @@
 // file's tags and attached pictures through the muxer.
 #pragma once
 
+#include "CodecSupport.h"
 #include "FFPtr.h"
 #include "LosslessFormats.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-std::string ErrorText(int code);
 
 struct TPacketInput {
     TInputContextPtr Context;

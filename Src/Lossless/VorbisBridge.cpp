@@ -16,12 +16,6 @@ int GlobalQualityOfTenths(int tenths) {
     return int(std::lround(tenths * double(FF_QP2LAMBDA) / 10.0));
 }
 
-std::string ErrorText(int code) {
-    char text[128] = {};
-    av::av_strerror(code, text, sizeof text);
-    return text;
-}
-
 // The libraries' form of a Xiph stream's headers: 2, the sizes of the first two in lacing, then
 // all three.
 bool SetXiphExtradata(AVCodecContext* c, const TVorbisPackets& headers) {

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "FFOwners.h"
-#include "Mp3Bridge.h" // TPcmBlock
+#include "CodecSupport.h"
 
 #include <cstdint>
 #include <string>
