@@ -40,7 +40,8 @@ inline constexpr const char* kLossless = "Lossless";
 inline constexpr const char* kHintLossless =
     "Save by copying the compressed audio instead of re-encoding it: no loss of quality and much faster. "
     "MP3, WAV, Ogg Vorbis, Opus and FLAC cuts keep exactly the marked samples; AAC, WMA and M4A cuts "
-    "keep whole frames around them (a notice says how far); other formats are re-encoded.";
+    "keep whole frames around them, as does a delete's seam where the frames allow no exact one (a notice "
+    "says how far); other formats are re-encoded.";
 inline constexpr const char* kOurSite = "Our Site";
 inline constexpr const char* kEmail = "Email";
 inline constexpr const char* kNews = "News";
