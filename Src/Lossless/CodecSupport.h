@@ -15,3 +15,11 @@ struct TPcmBlock {
 
 // The libraries' description of `code` (an AVERROR value).
 std::string ErrorText(int code);
+
+struct AVCodecContext;
+// Encodes `pcm` with the open encoder `c` (planar float) in frames of `chunk` samples, stamped
+// from 0, then flushes it; each packet's bytes are appended to `packets`. The last frame is
+// filled up with silence to `chunk` when `padLast` (encoders that take whole frames only), else
+// shorter. Channels beyond the block's repeat its last ones. False with the reason.
+bool EncodePcm(AVCodecContext* c, const TPcmBlock& pcm, int chunk, bool padLast,
+               std::vector<std::vector<uint8_t>>& packets, std::string& error);

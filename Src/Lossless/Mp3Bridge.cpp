@@ -103,49 +103,10 @@ int TMp3BridgeEncoder::InitialPadding() const {
 
 bool TMp3BridgeEncoder::Encode(const TPcmBlock& pcm, TEncodedMp3& out, std::string& error) {
     AVCodecContext* c = FState->Context.get();
-    TFramePtr frame(av::av_frame_alloc());
-    TPacketPtr packet(av::av_packet_alloc());
-    if (!c || !frame || !packet) {
-        error = "out of memory";
+    if (!c) {
+        error = "the MP3 encoder is not open";
         return false;
     }
     out.InitialPadding = c->initial_padding;
-    int channels = c->ch_layout.nb_channels;
-    int64_t done = 0, pts = 0;
-    auto drain = [&]() {
-        int rc;
-        while ((rc = av::avcodec_receive_packet(c, packet.get())) >= 0) {
-            out.Frames.emplace_back(packet->data, packet->data + packet->size);
-            av::av_packet_unref(packet.get());
-        }
-        return rc == AVERROR(EAGAIN) || rc == AVERROR_EOF ? 0 : rc;
-    };
-    while (done < pcm.Frames()) {
-        frame->nb_samples = c->frame_size;
-        frame->format = c->sample_fmt;
-        av::av_channel_layout_copy(&frame->ch_layout, &c->ch_layout);
-        if (av::av_frame_get_buffer(frame.get(), 0) < 0) {
-            error = "out of memory";
-            return false;
-        }
-        for (int i = 0; i < c->frame_size; ++i)
-            for (int ch = 0; ch < channels; ++ch)
-                reinterpret_cast<float*>(frame->extended_data[ch])[i] =
-                    done + i < pcm.Frames() ? pcm.Samples[size_t((done + i) * pcm.Channels + ch % pcm.Channels)] : 0.0f;
-        frame->pts = pts;
-        pts += c->frame_size;
-        done += c->frame_size;
-        int rc = av::avcodec_send_frame(c, frame.get());
-        av::av_frame_unref(frame.get());
-        if (rc < 0 || (rc = drain()) < 0) {
-            error = "the bridge cannot be encoded: " + ErrorText(rc);
-            return false;
-        }
-    }
-    int rc = av::avcodec_send_frame(c, nullptr);
-    if (rc < 0 || (rc = drain()) < 0) {
-        error = "the bridge cannot be encoded: " + ErrorText(rc);
-        return false;
-    }
-    return true;
+    return EncodePcm(c, pcm, c->frame_size, true, out.Frames, error);
 }

@@ -198,48 +198,10 @@ bool TVorbisBridgeEncoder::Find(const TVorbisPackets& headers, std::string& erro
 bool TVorbisBridgeEncoder::Encode(const TPcmBlock& pcm, TVorbisPackets& packets, std::string& error) const {
     TCodecContextPtr context = FDecoder ? OpenEncoder(FDecoder.get(), Setting) : nullptr;
     AVCodecContext* c = context.get();
-    TFramePtr frame(av::av_frame_alloc());
-    TPacketPtr packet(av::av_packet_alloc());
-    if (!c || !frame || !packet) {
+    if (!c) {
         error = "the Vorbis encoder does not open";
         return false;
     }
-    int channels = c->ch_layout.nb_channels;
-    int chunk = c->frame_size > 0 ? c->frame_size : 1024;
-    auto drain = [&]() {
-        int rc;
-        while ((rc = av::avcodec_receive_packet(c, packet.get())) >= 0) {
-            packets.emplace_back(packet->data, packet->data + packet->size);
-            av::av_packet_unref(packet.get());
-        }
-        return rc == AVERROR(EAGAIN) || rc == AVERROR_EOF ? 0 : rc;
-    };
     packets.clear();
-    for (int64_t done = 0; done < pcm.Frames(); done += chunk) {
-        frame->nb_samples = int(std::min<int64_t>(chunk, pcm.Frames() - done));
-        frame->format = c->sample_fmt;
-        frame->sample_rate = c->sample_rate;
-        av::av_channel_layout_copy(&frame->ch_layout, &c->ch_layout);
-        if (av::av_frame_get_buffer(frame.get(), 0) < 0) {
-            error = "out of memory";
-            return false;
-        }
-        for (int i = 0; i < frame->nb_samples; ++i)
-            for (int ch = 0; ch < channels; ++ch)
-                reinterpret_cast<float*>(frame->extended_data[ch])[i] =
-                    pcm.Samples[size_t((done + i) * pcm.Channels + ch % pcm.Channels)];
-        frame->pts = done;
-        int rc = av::avcodec_send_frame(c, frame.get());
-        av::av_frame_unref(frame.get());
-        if (rc < 0 || (rc = drain()) < 0) {
-            error = "the bridge cannot be encoded: " + ErrorText(rc);
-            return false;
-        }
-    }
-    int rc = av::avcodec_send_frame(c, nullptr);
-    if (rc < 0 || (rc = drain()) < 0) {
-        error = "the bridge cannot be encoded: " + ErrorText(rc);
-        return false;
-    }
-    return true;
+    return EncodePcm(c, pcm, c->frame_size > 0 ? c->frame_size : 1024, false, packets, error);
 }
