@@ -17,6 +17,11 @@ struct TPcmBlock {
 std::string ErrorText(int code);
 
 struct AVCodecContext;
+// Decodes `packets` in order with the open decoder `c`, whose samples are float (planar or
+// interleaved), appending them interleaved to `pcm`; its channel count is the decoder's. Empty
+// packets are passed over (one would end the stream). False with the reason.
+bool DecodePackets(AVCodecContext* c, const std::vector<std::vector<uint8_t>>& packets, TPcmBlock& pcm,
+                   std::string& error);
 // Encodes `pcm` with the open encoder `c` (planar float) in frames of `chunk` samples, stamped
 // from 0, then flushes it; each packet's bytes are appended to `packets`. The last frame is
 // filled up with silence to `chunk` when `padLast` (encoders that take whole frames only), else

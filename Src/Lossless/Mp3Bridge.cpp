@@ -6,17 +6,6 @@
 
 namespace {
 
-void AppendInterleaved(const AVFrame* frame, TPcmBlock& pcm) {
-    int channels = frame->ch_layout.nb_channels;
-    size_t at = pcm.Samples.size();
-    pcm.Samples.resize(at + size_t(frame->nb_samples) * size_t(channels));
-    bool planar = av::av_sample_fmt_is_planar(AVSampleFormat(frame->format)) != 0;
-    for (int i = 0; i < frame->nb_samples; ++i)
-        for (int c = 0; c < channels; ++c)
-            pcm.Samples[at++] = planar ? reinterpret_cast<const float*>(frame->extended_data[c])[i]
-                                       : reinterpret_cast<const float*>(frame->extended_data[0])[i * channels + c];
-}
-
 } // namespace
 
 bool DecodeMp3Frames(const std::vector<std::vector<uint8_t>>& frames, int samplesPerFrame, TPcmBlock& pcm,
@@ -29,36 +18,11 @@ bool DecodeMp3Frames(const std::vector<std::vector<uint8_t>>& frames, int sample
         return false;
     }
     context->request_sample_fmt = AV_SAMPLE_FMT_FLTP;
-    int rc = av::avcodec_open2(context.get(), codec, nullptr);
-    TPacketPtr packet(av::av_packet_alloc());
-    TFramePtr frame(av::av_frame_alloc());
-    if (rc < 0 || !packet || !frame) {
-        error = rc < 0 ? ErrorText(rc) : "out of memory";
+    if (int rc = av::avcodec_open2(context.get(), codec, nullptr); rc < 0) {
+        error = ErrorText(rc);
         return false;
     }
-    pcm = TPcmBlock();
-    for (const std::vector<uint8_t>& bytes : frames) {
-        if (av::av_new_packet(packet.get(), int(bytes.size())) < 0) {
-            error = "out of memory";
-            return false;
-        }
-        std::memcpy(packet->data, bytes.data(), bytes.size());
-        rc = av::avcodec_send_packet(context.get(), packet.get());
-        av::av_packet_unref(packet.get());
-        while (rc >= 0 && (rc = av::avcodec_receive_frame(context.get(), frame.get())) >= 0) {
-            if (frame->format != AV_SAMPLE_FMT_FLTP && frame->format != AV_SAMPLE_FMT_FLT) {
-                error = "the MP3 decoder gives no float samples";
-                return false;
-            }
-            pcm.Channels = frame->ch_layout.nb_channels;
-            AppendInterleaved(frame.get(), pcm);
-            av::av_frame_unref(frame.get());
-        }
-        if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && rc < 0) {
-            error = "a frame at the seam cannot be decoded: " + ErrorText(rc);
-            return false;
-        }
-    }
+    if (!DecodePackets(context.get(), frames, pcm, error)) return false;
     if (pcm.Frames() != int64_t(frames.size()) * samplesPerFrame) {
         error = "a frame at the seam cannot be decoded";
         return false;

@@ -243,11 +243,7 @@ bool TOggPlan::Write(const std::string& output, std::string& error) {
         }
         if (complete) break;
     }
-    pages.Finish();
-    bool closed = out.Close(error);
-    if (!complete && closed)
-        error = packets.Problem.empty() ? "the input changed while it was copied" : packets.Problem;
-    return complete && closed;
+    return FinishOggCopy(pages, out, packets, complete, error);
 }
 
 } // namespace

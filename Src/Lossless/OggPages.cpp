@@ -209,6 +209,15 @@ void TOggPageWriter::Packet(const uint8_t* data, size_t size, int64_t granule) {
     FGranule = granule;
 }
 
+bool FinishOggCopy(TOggPageWriter& pages, TByteWriter& out, const TOggPacketReader& packets, bool complete,
+                   std::string& error) {
+    pages.Finish();
+    bool closed = out.Close(error);
+    if (!complete && closed)
+        error = packets.Problem.empty() ? "the input changed while it was copied" : packets.Problem;
+    return complete && closed;
+}
+
 void TOggPageWriter::Headers(const std::vector<std::vector<uint8_t>>& headers) {
     for (size_t i = 0; i < headers.size(); ++i) {
         Packet(headers[i].data(), headers[i].size(), 0);

@@ -80,4 +80,10 @@ private:
     std::vector<uint8_t> FPending; // the last finished page, written when the next one begins
 };
 
+// Ends a copy: the last page written with the end-of-stream flag, the output closed. False with
+// the reason when the output fails or the copy did not `complete` (the reader's problem, or the
+// input changed while it was read).
+bool FinishOggCopy(TOggPageWriter& pages, TByteWriter& out, const TOggPacketReader& packets, bool complete,
+                   std::string& error);
+
 uint32_t OggChecksum(const uint8_t* data, size_t size);

@@ -26,19 +26,6 @@ bool OpenCodec(AVCodecContext* context, const AVCodec* codec, std::string& error
     return rc >= 0;
 }
 
-void AppendFrame(const AVFrame* frame, TPcmBlock& pcm) {
-    int channels = frame->ch_layout.nb_channels;
-    pcm.Channels = channels;
-    size_t at = pcm.Samples.size();
-    pcm.Samples.resize(at + size_t(frame->nb_samples) * size_t(channels));
-    bool planar = av::av_sample_fmt_is_planar(AVSampleFormat(frame->format)) != 0;
-    for (int i = 0; i < frame->nb_samples; ++i)
-        for (int c = 0; c < channels; ++c)
-            pcm.Samples[at++] =
-                planar ? reinterpret_cast<const float*>(frame->extended_data[c])[i]
-                       : reinterpret_cast<const float*>(frame->extended_data[0])[i * channels + c];
-}
-
 // The channel mapping of two OpusHead packets agrees: channel count, family and, beyond family 0,
 // the stream counts and the mapping table.
 bool SameMapping(const std::vector<uint8_t>& a, const uint8_t* b, size_t bSize) {
@@ -169,37 +156,7 @@ bool TOpusEncoder::Encode(const TOpusSource& source, int64_t from, int64_t count
 bool DecodeOpusPackets(const std::vector<uint8_t>& head, const TOpusPackets& packets, TPcmBlock& pcm,
                        std::string& error) {
     TLockedCodecContextPtr context;
-    TPacketPtr packet(av::av_packet_alloc());
-    TFramePtr frame(av::av_frame_alloc());
-    if (!packet || !frame) {
-        error = "out of memory";
-        return false;
-    }
-    if (!OpenOpusDecoder(head, context, error)) return false;
-    pcm = TPcmBlock();
-    for (const std::vector<uint8_t>& bytes : packets) {
-        if (bytes.empty()) continue; // an empty packet adds nothing (and would end the stream)
-        if (av::av_new_packet(packet.get(), int(bytes.size())) < 0) {
-            error = "out of memory";
-            return false;
-        }
-        std::memcpy(packet->data, bytes.data(), bytes.size());
-        int rc = av::avcodec_send_packet(context.get(), packet.get());
-        av::av_packet_unref(packet.get());
-        while (rc >= 0 && (rc = av::avcodec_receive_frame(context.get(), frame.get())) >= 0) {
-            if (frame->format != AV_SAMPLE_FMT_FLTP && frame->format != AV_SAMPLE_FMT_FLT) {
-                error = "the Opus decoder gives no float samples";
-                return false;
-            }
-            AppendFrame(frame.get(), pcm);
-            av::av_frame_unref(frame.get());
-        }
-        if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && rc < 0) {
-            error = "a packet at the seam cannot be decoded: " + ErrorText(rc);
-            return false;
-        }
-    }
-    return true;
+    return OpenOpusDecoder(head, context, error) && DecodePackets(context.get(), packets, pcm, error);
 }
 
 bool EncodeOpusFrames(const std::vector<uint8_t>& head, const TOpusSource& source, int64_t at,

@@ -308,11 +308,7 @@ bool TOpusDeletePlan::Write(const std::string& output, std::string& error) {
                          complete ? EndGranule : added - Removed + GranuleOffset);
         }
     }
-    pages.Finish();
-    bool closed = out.Close(error);
-    if (!complete && closed)
-        error = packets.Problem.empty() ? "the input changed while it was copied" : packets.Problem;
-    return complete && closed;
+    return FinishOggCopy(pages, out, packets, complete, error);
 }
 
 } // namespace

@@ -56,15 +56,6 @@ bool ReadXiphExtradata(const AVCodecContext* c, TVorbisPackets& headers) {
     return true;
 }
 
-void AppendPlanar(const AVFrame* frame, TPcmBlock& pcm) {
-    int channels = frame->ch_layout.nb_channels;
-    size_t at = pcm.Samples.size();
-    pcm.Samples.resize(at + size_t(frame->nb_samples) * size_t(channels));
-    for (int i = 0; i < frame->nb_samples; ++i)
-        for (int c = 0; c < channels; ++c)
-            pcm.Samples[at++] = reinterpret_cast<const float*>(frame->extended_data[c])[i];
-}
-
 // The decoder opened with the stream's headers; null with `error`.
 TCodecContextPtr OpenDecoder(const TVorbisPackets& headers, std::string& error) {
     const AVCodec* codec = av::avcodec_find_decoder(AV_CODEC_ID_VORBIS);
@@ -108,32 +99,7 @@ TCodecContextPtr OpenEncoder(const AVCodecContext* decoder, const TVorbisSetting
 bool DecodeVorbisPackets(const TVorbisPackets& headers, const TVorbisPackets& packets, TPcmBlock& pcm,
                          std::string& error) {
     TCodecContextPtr context = OpenDecoder(headers, error);
-    TPacketPtr packet(av::av_packet_alloc());
-    TFramePtr frame(av::av_frame_alloc());
-    if (!context || !packet || !frame) {
-        if (error.empty()) error = "out of memory";
-        return false;
-    }
-    pcm = TPcmBlock();
-    pcm.Channels = context->ch_layout.nb_channels;
-    for (const std::vector<uint8_t>& bytes : packets) {
-        if (av::av_new_packet(packet.get(), int(bytes.size())) < 0) {
-            error = "out of memory";
-            return false;
-        }
-        std::memcpy(packet->data, bytes.data(), bytes.size());
-        int rc = av::avcodec_send_packet(context.get(), packet.get());
-        av::av_packet_unref(packet.get());
-        while (rc >= 0 && (rc = av::avcodec_receive_frame(context.get(), frame.get())) >= 0) {
-            AppendPlanar(frame.get(), pcm);
-            av::av_frame_unref(frame.get());
-        }
-        if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && rc < 0) {
-            error = "a packet at the seam cannot be decoded: " + ErrorText(rc);
-            return false;
-        }
-    }
-    return true;
+    return context && DecodePackets(context.get(), packets, pcm, error);
 }
 
 std::string TVorbisSetting::Describe() const {

@@ -470,11 +470,7 @@ bool TVorbisDeletePlan::Write(const std::string& output, std::string& error) {
         if (packet.Index == LastIndex) break;
         complete = packets.Next(packet);
     }
-    pages.Finish();
-    bool closed = out.Close(error);
-    if (!complete && closed)
-        error = packets.Problem.empty() ? "the input changed while it was copied" : packets.Problem;
-    return complete && closed;
+    return FinishOggCopy(pages, out, packets, complete, error);
 }
 
 } // namespace
